@@ -1,0 +1,27 @@
+// The application shell: the module instance, the main window, and the
+// helpers every dialog uses (centring, notices, line lists).
+#pragma once
+
+#include "platform/platform.h"
+#include "resources/resource.h"
+
+// The module instance, stored at start-up; templates and the icon load from it.
+extern HINSTANCE ModuleInstance;
+
+// Runs the program: opens MainWindow modally and returns 0 when it closes.
+int RunMorvane(HINSTANCE instance);
+
+INT_PTR CALLBACK MainWindow(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Sets the dialog's big icon to icon 138 and moves it, unsized, to the
+// centre of the primary screen, at the top of the Z order, shown.
+void CenterOnScreen(HWND dialog);
+
+// The platform's message box with the caption "提示" and an OK button,
+// owned by `owner`; `icon` is MB_ICONERROR or MB_ICONINFORMATION. Blocks
+// the calling thread until dismissed.
+void Notice(HWND owner, LPCWSTR text, UINT icon);
+
+// A list box used as an append-only list of lines.
+void LineListClear(HWND dialog, int id);
+void LineListAppend(HWND dialog, int id, LPCWSTR line);

@@ -1,0 +1,17 @@
+// Process inspection: the query dialog, the process memory dialog and the
+// counters summary.
+#pragma once
+
+#include "platform/platform.h"
+
+// The process under inspection; written only by QueryDialog.
+extern DWORD SelectedPid;
+// The most recent ProcessMemoryDialog, stored when it opens.
+extern HWND ProcessMemoryWindow;
+
+// Six counter lines into list 1020 of ProcessMemoryDialog. 1 on success;
+// 0 with last-error 1 (cannot open) or 2 (cannot read counters).
+int ShowCounters();
+
+INT_PTR CALLBACK QueryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);

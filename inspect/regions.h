@@ -1,0 +1,46 @@
+// The region walk: the region table of ProcessMemoryDialog and the lists of
+// committed and reserved spans that the memory map is painted from.
+#pragma once
+
+#include "platform/platform.h"
+
+struct RegionSpan {
+    DWORD base;
+    DWORD size;
+};
+
+#define REGION_LIST_CAPACITY 10000
+
+struct RegionList {
+    RegionSpan spans[REGION_LIST_CAPACITY];
+    DWORD count;
+};
+
+// Written by WalkRegions on the UI thread, read by the painter thread. Every
+// access to either list holds RegionListsLock.
+extern RegionList CommittedRegions;
+extern RegionList ReservedRegions;
+extern CRITICAL_SECTION RegionListsLock;
+
+// Prepares RegionListsLock; called once before any walk or pass.
+void InitRegionLists();
+
+// Walks the address space of SelectedPid from 0 upward, six lines a region
+// into the region table of ProcessMemoryDialog, and keeps the committed and
+// reserved spans. Returns 1 when the walk ran; 0 with last-error 1 when the
+// process cannot be opened (after the notice "无法执行!").
+int WalkRegions();
+
+// The line buffer of the region table, terminator included.
+#define REGION_LINE_UNITS 100
+
+// Composes the protection line: every name whose bit is set in `protect`,
+// each followed by a blank, in the table's order. A name that would not fit
+// in `units` (terminator included) is left out.
+void FormatProtection(DWORD protect, WCHAR* line, size_t units);
+
+// The six lines of one region, as the table shows them.
+struct RegionLines {
+    WCHAR text[6][REGION_LINE_UNITS];
+};
+void FormatRegion(const MEMORY_BASIC_INFORMATION& region, RegionLines* lines);

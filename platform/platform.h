@@ -1,0 +1,367 @@
+// The one seam between Morvane and the operating system.
+//
+// On Windows builds this includes the real headers. On the Linux host it
+// declares the same subset of types, constants, records and operations with
+// the same names; the unit tests link a fake world that defines them. The
+// host build uses -fshort-wchar so that WCHAR and L"" literals are UTF-16
+// there as well. No other directory includes a Windows header.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+#include <wchar.h>
+
+#else  // Linux host: the subset Morvane uses, laid out as on 64-bit Windows.
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned short WORD;
+typedef unsigned int DWORD;
+typedef unsigned int UINT;
+typedef int INT;
+typedef int LONG;
+typedef unsigned int ULONG;
+typedef unsigned long long ULONGLONG;
+typedef unsigned long long DWORDLONG;
+typedef size_t SIZE_T;
+typedef uintptr_t ULONG_PTR;
+typedef intptr_t LONG_PTR;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef DWORD COLORREF;
+typedef wchar_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef DWORD* LPDWORD;
+typedef void* HANDLE;
+typedef int errno_t;
+
+static_assert(sizeof(WCHAR) == 2, "the host build needs -fshort-wchar");
+
+struct HWND__;
+struct HDC__;
+struct HPEN__;
+struct HGDIOBJ__;
+struct HINSTANCE__;
+struct HICON__;
+typedef HWND__* HWND;
+typedef HDC__* HDC;
+typedef HGDIOBJ__* HGDIOBJ;
+typedef HGDIOBJ HPEN;
+typedef HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef HICON__* HICON;
+
+#ifndef NULL
+#define NULL nullptr
+#endif
+#define TRUE 1
+#define FALSE 0
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+
+#define LOWORD(l) ((WORD)(((ULONG_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((ULONG_PTR)(l)) >> 16) & 0xffff))
+#define MAKELONG(a, b) ((LONG)(((WORD)(a)) | ((DWORD)((WORD)(b))) << 16))
+#define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define GetRValue(c) ((BYTE)(c))
+#define GetGValue(c) ((BYTE)(((WORD)(c)) >> 8))
+#define GetBValue(c) ((BYTE)((c) >> 16))
+#define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
+#define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
+
+// Window messages and notifications.
+#define WM_NULL 0x0000
+#define WM_DESTROY 0x0002
+#define WM_SETREDRAW 0x000B
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
+#define WM_PAINT 0x000F
+#define WM_CLOSE 0x0010
+#define WM_ERASEBKGND 0x0014
+#define WM_SETICON 0x0080
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
+#define WM_USER 0x0400
+#define WM_APP 0x8000
+#define ICON_BIG 1
+
+#define IDOK 1
+#define IDCANCEL 2
+
+#define LB_ADDSTRING 0x0180
+#define LB_RESETCONTENT 0x0184
+#define LB_SETCURSEL 0x0186
+#define LB_GETCURSEL 0x0188
+#define LB_GETTEXT 0x0189
+#define LB_GETTEXTLEN 0x018A
+#define LB_GETCOUNT 0x018B
+#define LB_INITSTORAGE 0x01A8
+#define LB_ERR (-1)
+#define LBN_SELCHANGE 1
+#define BN_CLICKED 0
+
+#define PBM_SETRANGE (WM_USER + 1)
+#define PBM_SETPOS (WM_USER + 2)
+#define PBM_GETPOS (WM_USER + 8)
+#define PBM_SETBARCOLOR (WM_USER + 9)
+#define PBM_SETBKCOLOR 0x2001
+#define ICC_PROGRESS_CLASS 0x00000020
+
+#define MB_OK 0x00000000
+#define MB_ICONERROR 0x00000010
+#define MB_ICONINFORMATION 0x00000040
+
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#define HWND_TOP ((HWND)0)
+#define SWP_NOSIZE 0x0001
+#define SWP_SHOWWINDOW 0x0040
+
+#define PS_SOLID 0
+
+// Processes and memory.
+#define PROCESS_VM_READ 0x0010
+#define PROCESS_QUERY_INFORMATION 0x0400
+#define MEM_COMMIT 0x00001000
+#define MEM_RESERVE 0x00002000
+#define MEM_FREE 0x00010000
+#define MEM_PRIVATE 0x00020000
+#define MEM_MAPPED 0x00040000
+#define MEM_IMAGE 0x01000000
+#define PAGE_NOACCESS 0x01
+#define PAGE_READONLY 0x02
+#define PAGE_READWRITE 0x04
+#define PAGE_WRITECOPY 0x08
+#define PAGE_EXECUTE 0x10
+#define PAGE_EXECUTE_READ 0x20
+#define PAGE_EXECUTE_READWRITE 0x40
+#define PAGE_EXECUTE_WRITECOPY 0x80
+#define PAGE_GUARD 0x100
+#define PAGE_NOCACHE 0x200
+#define PAGE_WRITECOMBINE 0x400
+
+#define TH32CS_SNAPHEAPLIST 0x00000001
+#define HF32_DEFAULT 1
+#define LF32_FIXED 0x00000001
+#define LF32_FREE 0x00000002
+#define LF32_MOVEABLE 0x00000004
+
+#define ERROR_SUCCESS 0
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_NO_MORE_FILES 18
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_PARTIAL_COPY 299
+#define ERROR_CALL_NOT_IMPLEMENTED 120
+
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+typedef RECT* LPRECT;
+
+struct POINT {
+    LONG x;
+    LONG y;
+};
+typedef POINT* LPPOINT;
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+typedef SYSTEMTIME* LPSYSTEMTIME;
+
+struct MEMORYSTATUSEX {
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
+    DWORDLONG ullTotalPhys;
+    DWORDLONG ullAvailPhys;
+    DWORDLONG ullTotalPageFile;
+    DWORDLONG ullAvailPageFile;
+    DWORDLONG ullTotalVirtual;
+    DWORDLONG ullAvailVirtual;
+    DWORDLONG ullAvailExtendedVirtual;
+};
+typedef MEMORYSTATUSEX* LPMEMORYSTATUSEX;
+
+struct MEMORY_BASIC_INFORMATION {
+    PVOID BaseAddress;
+    PVOID AllocationBase;
+    DWORD AllocationProtect;
+    WORD PartitionId;
+    SIZE_T RegionSize;
+    DWORD State;
+    DWORD Protect;
+    DWORD Type;
+};
+typedef MEMORY_BASIC_INFORMATION* PMEMORY_BASIC_INFORMATION;
+
+struct PROCESS_MEMORY_COUNTERS {
+    DWORD cb;
+    DWORD PageFaultCount;
+    SIZE_T PeakWorkingSetSize;
+    SIZE_T WorkingSetSize;
+    SIZE_T QuotaPeakPagedPoolUsage;
+    SIZE_T QuotaPagedPoolUsage;
+    SIZE_T QuotaPeakNonPagedPoolUsage;
+    SIZE_T QuotaNonPagedPoolUsage;
+    SIZE_T PagefileUsage;
+    SIZE_T PeakPagefileUsage;
+};
+typedef PROCESS_MEMORY_COUNTERS* PPROCESS_MEMORY_COUNTERS;
+
+struct HEAPLIST32 {
+    SIZE_T dwSize;
+    DWORD th32ProcessID;
+    ULONG_PTR th32HeapID;
+    DWORD dwFlags;
+};
+typedef HEAPLIST32* LPHEAPLIST32;
+
+struct HEAPENTRY32 {
+    SIZE_T dwSize;
+    HANDLE hHandle;
+    ULONG_PTR dwAddress;
+    SIZE_T dwBlockSize;
+    DWORD dwFlags;
+    DWORD dwLockCount;
+    DWORD dwResvd;
+    DWORD th32ProcessID;
+    ULONG_PTR th32HeapID;
+};
+typedef HEAPENTRY32* LPHEAPENTRY32;
+
+struct MODULEINFO {
+    LPVOID lpBaseOfDll;
+    DWORD SizeOfImage;
+    LPVOID EntryPoint;
+};
+typedef MODULEINFO* LPMODULEINFO;
+
+struct INITCOMMONCONTROLSEX {
+    DWORD dwSize;
+    DWORD dwICC;
+};
+
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+// A critical section is an opaque record the platform initialises.
+struct CRITICAL_SECTION {
+    void* impl;
+};
+typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
+
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+
+// user32
+INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DLGPROC proc, LPARAM param);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam);
+BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
+UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned);
+HWND GetDlgItem(HWND dialog, int id);
+BOOL EnableWindow(HWND window, BOOL enable);
+BOOL IsWindow(HWND window);
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
+HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
+LRESULT SendMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+BOOL PostMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+int GetSystemMetrics(int index);
+BOOL GetWindowRect(HWND window, LPRECT rect);
+BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
+HDC GetDC(HWND window);
+int ReleaseDC(HWND window, HDC dc);
+int wsprintfW(LPWSTR out, LPCWSTR format, ...);
+int lstrlenW(LPCWSTR text);
+
+// gdi32
+HPEN CreatePen(int style, int width, COLORREF color);
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous);
+BOOL LineTo(HDC dc, int x, int y);
+BOOL DeleteObject(HGDIOBJ object);
+
+// comctl32
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
+
+// kernel32
+HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD pid);
+SIZE_T VirtualQueryEx(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION record, SIZE_T length);
+BOOL CloseHandle(HANDLE handle);
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD pid);
+BOOL Heap32ListFirst(HANDLE snapshot, LPHEAPLIST32 record);
+BOOL Heap32ListNext(HANDLE snapshot, LPHEAPLIST32 record);
+BOOL Heap32First(LPHEAPENTRY32 entry, DWORD pid, ULONG_PTR heapId);
+BOOL Heap32Next(LPHEAPENTRY32 entry);
+BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status);
+void GetLocalTime(LPSYSTEMTIME time);
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID param,
+                    DWORD flags, LPDWORD threadId);
+DWORD GetLastError(void);
+void SetLastError(DWORD code);
+void InitializeCriticalSection(LPCRITICAL_SECTION section);
+void EnterCriticalSection(LPCRITICAL_SECTION section);
+void LeaveCriticalSection(LPCRITICAL_SECTION section);
+
+// psapi
+BOOL GetProcessMemoryInfo(HANDLE process, PPROCESS_MEMORY_COUNTERS counters, DWORD size);
+BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed);
+DWORD GetModuleBaseNameW(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
+BOOL GetModuleInformation(HANDLE process, HMODULE module, LPMODULEINFO info, DWORD size);
+
+// The runtime's bounded wide-string copy and concatenation. As in the
+// runtime, a destination too small for the result is a fatal error: callers
+// check that a text fits before they copy it.
+errno_t wcscpy_s(WCHAR* dest, size_t size, const WCHAR* src);
+errno_t wcscat_s(WCHAR* dest, size_t size, const WCHAR* src);
+
+#endif  // _WIN32
+
+// The access masks Morvane asks for, as numbers: the SDK's own
+// PROCESS_ALL_ACCESS differs between header versions.
+#define MORVANE_ACCESS_QUERY 0x0400u
+#define MORVANE_ACCESS_COUNTERS 0x0410u
+#define MORVANE_ACCESS_ALL 0x1F0FFFu

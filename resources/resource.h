@@ -1,0 +1,39 @@
+// Numbers shared by the resource script and the dialog procedures.
+#pragma once
+
+#define IDD_MAIN_WINDOW 131
+#define IDD_QUERY 132
+#define IDD_PROCESS_MEMORY 135
+#define IDD_HEAP 141
+#define IDD_MODULE 145
+#define IDI_MORVANE 138
+
+// MainWindow
+#define IDC_MEMORY_LOAD 1005
+#define IDC_TOTAL_PHYS 1006
+#define IDC_AVAIL_PHYS 1007
+#define IDC_TOTAL_PAGEFILE 1008
+#define IDC_AVAIL_PAGEFILE 1009
+#define IDC_TOTAL_VIRTUAL 1010
+#define IDC_AVAIL_VIRTUAL 1011
+#define IDC_AVAIL_EXTENDED 1012
+#define IDC_SHOW_PROCESS 1013
+#define IDC_ABOUT 1021
+#define IDC_HOUR 1023
+#define IDC_MINUTE 1024
+#define IDC_SECOND 1025
+#define IDC_LOAD_GAUGE 1026
+
+// QueryDialog
+#define IDC_PID 1005
+#define IDC_QUERY 1013
+
+// ProcessMemoryDialog, HeapDialog, ModuleDialog
+#define IDC_REFRESH 1
+#define IDC_COUNTERS 1020
+#define IDC_REGIONS 1021
+#define IDC_SHOW_HEAPS 1028
+#define IDC_SHOW_MODULES 1031
+#define IDC_HEAP_LIST 1020
+#define IDC_BLOCK_LIST 1021
+#define IDC_MODULE_LIST 1020

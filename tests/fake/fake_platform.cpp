@@ -1,0 +1,1284 @@
+// The fake world behind platform/platform.h on the host. See fake_platform.h.
+#include "tests/fake/fake_platform.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+struct HWND__ {
+    int templateId = 0;
+    int controlId = 0;        // non-zero for a control
+    HWND parent = nullptr;    // the dialog of a control
+    HWND owner = nullptr;
+    DLGPROC proc = nullptr;
+    bool alive = true;
+    bool ended = false;
+    INT_PTR endResult = 0;
+    int width = 400;
+    int height = 300;
+    std::map<int, fake::Control> controls;
+    std::map<int, HWND> controlWindows;
+    std::deque<fake::SentMessage> posted;
+    std::vector<fake::SentMessage> sent;
+    std::vector<fake::Placement> placements;
+};
+
+struct HGDIOBJ__ {
+    int style = 0;
+    int width = 0;
+    COLORREF color = 0;
+    bool deleted = false;
+    bool stock = false;
+};
+
+struct HDC__ {
+    HWND window = nullptr;
+    HGDIOBJ pen = nullptr;
+    int x = 0;
+    int y = 0;
+    bool released = false;
+};
+
+struct HICON__ {
+    int id;
+};
+
+namespace {
+
+enum class Kind { Process, Snapshot, Event, Thread };
+
+struct KernelHandle {
+    Kind kind;
+    bool closed = false;
+    DWORD pid = 0;
+    DWORD access = 0;
+    int cursor = 0;  // next heap of a snapshot
+    // events
+    std::mutex m;
+    std::condition_variable cv;
+    bool manual = true;
+    bool signalled = false;
+};
+
+struct BlockWalk {
+    DWORD pid;
+    ULONG_PTR heapId;
+    int next;  // index of the next block
+};
+
+struct World {
+    std::recursive_mutex m;
+    std::map<DWORD, fake::Process> processes;
+    std::vector<fake::OpenCall> openCalls;
+    std::vector<std::unique_ptr<KernelHandle>> handles;
+    std::vector<std::unique_ptr<HWND__>> windows;
+    std::vector<std::unique_ptr<HDC__>> dcs;
+    std::vector<std::unique_ptr<HGDIOBJ__>> pens;
+    std::vector<fake::OpenedDialog> opened;
+    std::map<int, std::function<void(HWND)>> scripts;
+    std::vector<fake::Box> boxes;
+    std::function<void(const fake::Box&)> boxHook;
+    std::vector<fake::DrawnLine> lines;
+    int pensDeletedWhileSelected = 0;
+    std::vector<HWND> dcWindows;
+    MEMORYSTATUSEX status = {};
+    SYSTEMTIME time = {};
+    int screenW = 1280;
+    int screenH = 1024;
+    std::vector<fake::Timer> timers;
+    DWORD iccFlags = 0;
+    std::map<int, int> iconLoads;
+    int failThreads = 0;
+    struct Thread {
+        LPTHREAD_START_ROUTINE routine;
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Thread> threads;
+    std::map<HEAPENTRY32*, BlockWalk> blockWalks;
+};
+
+World& W() {
+    static World* world = new World;  // never destroyed: detached threads may outlive main
+    return *world;
+}
+
+std::mutex boxMutex;
+std::condition_variable boxCv;
+
+HGDIOBJ__ stockPen = {PS_SOLID, 1, 0, false, true};
+HICON__ icons[1] = {{138}};
+
+thread_local DWORD lastError = 0;
+
+KernelHandle* AsKernel(HANDLE h) {
+    World& w = W();
+    for (auto& k : w.handles)
+        if (k.get() == h) return k.get();
+    return nullptr;
+}
+
+KernelHandle* NewHandle(Kind kind) {
+    W().handles.push_back(std::make_unique<KernelHandle>());
+    KernelHandle* k = W().handles.back().get();
+    k->kind = kind;
+    return k;
+}
+
+fake::Process* ProcessOf(KernelHandle* k) {
+    if (!k || k->closed) return nullptr;
+    auto it = W().processes.find(k->pid);
+    return it == W().processes.end() ? nullptr : &it->second;
+}
+
+bool IsLiveWindow(HWND h) {
+    for (auto& w : W().windows)
+        if (w.get() == h) return h->alive;
+    return false;
+}
+
+
+fake::Control* ControlOf(HWND dialog, int id) {
+    if (!IsLiveWindow(dialog)) return nullptr;
+    return &dialog->controls[id];
+}
+
+std::u16string ToU16(const WCHAR* s) {
+    std::u16string out;
+    if (!s) return out;
+    for (; *s; ++s) out.push_back(static_cast<char16_t>(*s));
+    return out;
+}
+
+LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam) {
+    c.messages.push_back(msg);
+    switch (msg) {
+    case LB_RESETCONTENT:
+        c.lines.clear();
+        c.selection = LB_ERR;
+        return 0;
+    case LB_ADDSTRING:
+        c.lines.push_back(ToU16(reinterpret_cast<const WCHAR*>(lParam)));
+        return static_cast<LRESULT>(c.lines.size() - 1);
+    case LB_GETCOUNT:
+        return static_cast<LRESULT>(c.lines.size());
+    case LB_GETCURSEL:
+        return c.selection;
+    case LB_SETCURSEL:
+        c.selection = static_cast<int>(wParam) < static_cast<int>(c.lines.size()) ? static_cast<int>(wParam) : LB_ERR;
+        return c.selection;
+    case LB_GETTEXTLEN:
+        return wParam < c.lines.size() ? static_cast<LRESULT>(c.lines[wParam].size()) : LB_ERR;
+    case LB_GETTEXT: {
+        if (wParam >= c.lines.size()) return LB_ERR;
+        WCHAR* out = reinterpret_cast<WCHAR*>(lParam);
+        const std::u16string& line = c.lines[wParam];
+        for (size_t i = 0; i < line.size(); ++i) out[i] = static_cast<WCHAR>(line[i]);
+        out[line.size()] = 0;
+        return static_cast<LRESULT>(line.size());
+    }
+    case LB_INITSTORAGE:
+        c.storageItems = wParam;
+        return static_cast<LRESULT>(wParam);
+    case WM_SETREDRAW:
+        (wParam ? c.redrawOnCount : c.redrawOffCount)++;
+        return 0;
+    case WM_SETTEXT:
+        c.text = ToU16(reinterpret_cast<const WCHAR*>(lParam));
+        return TRUE;
+    case PBM_SETBARCOLOR: {
+        COLORREF old = c.barColor;
+        c.barColor = static_cast<COLORREF>(lParam);
+        return old;
+    }
+    case PBM_SETBKCOLOR: {
+        COLORREF old = c.backColor;
+        c.backColor = static_cast<COLORREF>(lParam);
+        return old;
+    }
+    case PBM_SETRANGE:
+        c.range = lParam;
+        return 0;
+    case PBM_SETPOS: {
+        WPARAM old = c.position;
+        c.position = wParam;
+        return static_cast<LRESULT>(old);
+    }
+    default:
+        return 0;
+    }
+}
+
+void AppendNumber(std::u16string& out, unsigned long long v, int base, int width, bool zero) {
+    char digits[32];
+    int n = 0;
+    do {
+        unsigned d = static_cast<unsigned>(v % base);
+        digits[n++] = static_cast<char>(d < 10 ? '0' + d : 'a' + d - 10);
+        v /= base;
+    } while (v);
+    for (int i = n; i < width; ++i) out.push_back(zero ? u'0' : u' ');
+    while (n) out.push_back(static_cast<char16_t>(digits[--n]));
+}
+
+}  // namespace
+
+// ---- user32 -----------------------------------------------------------------
+
+INT_PTR DialogBoxParamW(HINSTANCE, LPCWSTR templateName, HWND owner, DLGPROC proc, LPARAM param) {
+    HWND dialog;
+    std::function<void(HWND)> script;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        int id = static_cast<int>(reinterpret_cast<ULONG_PTR>(templateName));
+        dialog = fake::NewDialog(id, proc, owner);
+        W().opened.push_back({id, owner, dialog, param});
+        auto it = W().scripts.find(id);
+        if (it != W().scripts.end()) script = it->second;
+    }
+    proc(dialog, WM_INITDIALOG, 0, param);
+    if (!fake::Ended(dialog) && script) script(dialog);
+    fake::DeliverPosted(dialog);
+    if (!fake::Ended(dialog)) proc(dialog, WM_CLOSE, 0, 0);
+    fake::DeliverPosted(dialog);
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    dialog->alive = false;
+    return dialog->endResult;
+}
+
+BOOL EndDialog(HWND dialog, INT_PTR result) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!IsLiveWindow(dialog) || dialog->controlId) return FALSE;
+    dialog->ended = true;
+    dialog->endResult = result;
+    return TRUE;
+}
+
+LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    fake::Control* c = ControlOf(dialog, id);
+    return c ? ControlMessage(*c, msg, wParam, lParam) : 0;
+}
+
+BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    fake::Control* c = ControlOf(dialog, id);
+    if (!c) return FALSE;
+    c->messages.push_back(WM_SETTEXT);
+    c->text = ToU16(text);
+    return TRUE;
+}
+
+// Reads the field as Windows does: optional blanks, an optional sign, decimal
+// digits, optional trailing blanks, and nothing else; out of range fails.
+UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) {
+    std::u16string text;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        fake::Control* c = ControlOf(dialog, id);
+        if (c) text = c->text;
+    }
+    if (translated) *translated = FALSE;
+    size_t i = 0;
+    while (i < text.size() && text[i] == u' ') ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    size_t digitsStart = i;
+    unsigned long long value = 0;
+    while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
+        value = value * 10 + static_cast<unsigned>(text[i] - u'0');
+        if (value > 0xFFFFFFFFull) return 0;
+        ++i;
+    }
+    if (i == digitsStart) return 0;
+    while (i < text.size() && text[i] == u' ') ++i;
+    if (i != text.size()) return 0;
+    if (!isSigned && negative) return 0;
+    if (isSigned && value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return 0;
+    if (translated) *translated = TRUE;
+    return negative ? static_cast<UINT>(0u - static_cast<UINT>(value)) : static_cast<UINT>(value);
+}
+
+HWND GetDlgItem(HWND dialog, int id) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!IsLiveWindow(dialog)) return nullptr;
+    auto it = dialog->controlWindows.find(id);
+    if (it != dialog->controlWindows.end()) return it->second;
+    W().windows.push_back(std::make_unique<HWND__>());
+    HWND control = W().windows.back().get();
+    control->controlId = id;
+    control->parent = dialog;
+    dialog->controlWindows[id] = control;
+    dialog->controls[id];
+    return control;
+}
+
+BOOL EnableWindow(HWND window, BOOL enable) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!IsLiveWindow(window) || !window->controlId) return FALSE;
+    fake::Control& c = window->parent->controls[window->controlId];
+    bool wasDisabled = !c.enabled;
+    c.enabled = enable != FALSE;
+    return wasDisabled;
+}
+
+BOOL IsWindow(HWND window) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return IsLiveWindow(window);
+}
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    fake::Box box{owner, fake::Utf8(text), fake::Utf8(caption), type};
+    std::function<void(const fake::Box&)> hook;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        hook = W().boxHook;
+    }
+    {
+        std::lock_guard<std::mutex> lock(boxMutex);
+        W().boxes.push_back(box);
+    }
+    boxCv.notify_all();
+    if (hook) hook(box);
+    return IDOK;
+}
+
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().timers.push_back({window, id, elapse, proc != nullptr});
+    return id;
+}
+
+HICON LoadIconW(HINSTANCE, LPCWSTR name) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    int id = static_cast<int>(reinterpret_cast<ULONG_PTR>(name));
+    W().iconLoads[id]++;
+    return id == 138 ? &icons[0] : nullptr;
+}
+
+LRESULT SendMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    DLGPROC proc = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        if (!IsLiveWindow(window)) return 0;
+        if (window->controlId) return ControlMessage(window->parent->controls[window->controlId], msg, wParam, lParam);
+        window->sent.push_back({msg, wParam, lParam});
+        proc = window->proc;
+    }
+    return proc ? proc(window, msg, wParam, lParam) : 0;
+}
+
+BOOL PostMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!IsLiveWindow(window)) return FALSE;
+    window->posted.push_back({msg, wParam, lParam});
+    return TRUE;
+}
+
+int GetSystemMetrics(int index) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (index == SM_CXSCREEN) return W().screenW;
+    if (index == SM_CYSCREEN) return W().screenH;
+    return 0;
+}
+
+BOOL GetWindowRect(HWND window, LPRECT rect) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!IsLiveWindow(window)) return FALSE;
+    rect->left = 0;
+    rect->top = 0;
+    rect->right = window->width;
+    rect->bottom = window->height;
+    return TRUE;
+}
+
+BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!IsLiveWindow(window)) return FALSE;
+    window->placements.push_back({after, x, y, cx, cy, flags});
+    return TRUE;
+}
+
+HDC GetDC(HWND window) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().dcWindows.push_back(window);
+    if (!IsLiveWindow(window)) return nullptr;
+    W().dcs.push_back(std::make_unique<HDC__>());
+    HDC dc = W().dcs.back().get();
+    dc->window = window;
+    dc->pen = &stockPen;
+    return dc;
+}
+
+int ReleaseDC(HWND, HDC dc) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    for (auto& d : W().dcs)
+        if (d.get() == dc && !dc->released) {
+            dc->released = true;
+            return 1;
+        }
+    return 0;
+}
+
+// The subset of wsprintfW's formats Morvane uses: %u %d %x %s %%, with an
+// optional 0 flag and width, and the I64 and ll size prefixes.
+int wsprintfW(LPWSTR out, LPCWSTR format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::u16string s;
+    for (const WCHAR* f = format; *f; ++f) {
+        if (*f != L'%') {
+            s.push_back(static_cast<char16_t>(*f));
+            continue;
+        }
+        ++f;
+        if (*f == L'%') {
+            s.push_back(u'%');
+            continue;
+        }
+        bool zero = false;
+        int width = 0;
+        if (*f == L'0') {
+            zero = true;
+            ++f;
+        }
+        while (*f >= L'0' && *f <= L'9') width = width * 10 + (*f++ - L'0');
+        bool wide64 = false;
+        if (f[0] == L'I' && f[1] == L'6' && f[2] == L'4') {
+            wide64 = true;
+            f += 3;
+        } else if (f[0] == L'l' && f[1] == L'l') {
+            wide64 = true;
+            f += 2;
+        } else if (*f == L'l') {
+            ++f;
+        }
+        switch (*f) {
+        case L'u':
+            AppendNumber(s, wide64 ? va_arg(args, unsigned long long) : va_arg(args, unsigned int), 10, width, zero);
+            break;
+        case L'x':
+            AppendNumber(s, wide64 ? va_arg(args, unsigned long long) : va_arg(args, unsigned int), 16, width, zero);
+            break;
+        case L'd': {
+            long long v = wide64 ? va_arg(args, long long) : va_arg(args, int);
+            if (v < 0) s.push_back(u'-');
+            AppendNumber(s, v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v), 10,
+                         width, zero);
+            break;
+        }
+        case L's':
+            s += ToU16(va_arg(args, const WCHAR*));
+            break;
+        default:
+            std::fprintf(stderr, "fake wsprintfW: unsupported format\n");
+            std::abort();
+        }
+    }
+    va_end(args);
+    if (s.size() > 1024) {  // wsprintfW writes at most 1024 characters
+        std::fprintf(stderr, "fake wsprintfW: output longer than 1024 characters\n");
+        std::abort();
+    }
+    for (size_t i = 0; i < s.size(); ++i) out[i] = static_cast<WCHAR>(s[i]);
+    out[s.size()] = 0;
+    return static_cast<int>(s.size());
+}
+
+int lstrlenW(LPCWSTR text) {
+    if (!text) return 0;
+    int n = 0;
+    while (text[n]) ++n;
+    return n;
+}
+
+// ---- gdi32 ------------------------------------------------------------------
+
+HPEN CreatePen(int style, int width, COLORREF color) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().pens.push_back(std::make_unique<HGDIOBJ__>());
+    HGDIOBJ pen = W().pens.back().get();
+    pen->style = style;
+    pen->width = width;
+    pen->color = color;
+    return pen;
+}
+
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!dc || !object || object->deleted) return nullptr;
+    HGDIOBJ previous = dc->pen;
+    dc->pen = object;
+    return previous;
+}
+
+BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!dc) return FALSE;
+    if (previous) {
+        previous->x = dc->x;
+        previous->y = dc->y;
+    }
+    dc->x = x;
+    dc->y = y;
+    return TRUE;
+}
+
+BOOL LineTo(HDC dc, int x, int y) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!dc) return FALSE;
+    W().lines.push_back({dc->pen->color, dc->pen->width, dc->x, dc->y, x, y});
+    dc->x = x;
+    dc->y = y;
+    return TRUE;
+}
+
+BOOL DeleteObject(HGDIOBJ object) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!object || object->stock || object->deleted) return FALSE;
+    for (auto& d : W().dcs)
+        if (!d->released && d->pen == object) W().pensDeletedWhileSelected++;
+    object->deleted = true;
+    return TRUE;
+}
+
+// ---- comctl32 ---------------------------------------------------------------
+
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!init || init->dwSize != sizeof(INITCOMMONCONTROLSEX)) return FALSE;
+    W().iccFlags |= init->dwICC;
+    return TRUE;
+}
+
+// ---- kernel32 ---------------------------------------------------------------
+
+HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD pid) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().openCalls.push_back({pid, access, inherit});
+    auto it = W().processes.find(pid);
+    if (it == W().processes.end()) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    if (access & ~it->second.grantedAccess) {
+        lastError = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    KernelHandle* k = NewHandle(Kind::Process);
+    k->pid = pid;
+    k->access = access;
+    return k;
+}
+
+SIZE_T VirtualQueryEx(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION record, SIZE_T length) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(process);
+    fake::Process* p = ProcessOf(k);
+    if (!p || k->kind != Kind::Process || !(k->access & PROCESS_QUERY_INFORMATION)) {
+        lastError = ERROR_ACCESS_DENIED;
+        return 0;
+    }
+    if (length < sizeof(MEMORY_BASIC_INFORMATION)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    ULONG_PTR a = reinterpret_cast<ULONG_PTR>(address);
+    for (size_t i = 0; i < p->regions.size(); ++i) {
+        const fake::Region& r = p->regions[i];
+        if (a < r.base || a - r.base >= r.size) continue;
+        if (p->queryFailsAtRegion >= 0 && static_cast<int>(i) >= p->queryFailsAtRegion) break;
+        *record = {};
+        record->BaseAddress = reinterpret_cast<PVOID>(r.base);
+        record->AllocationBase = r.state == MEM_FREE ? nullptr : reinterpret_cast<PVOID>(r.base);
+        record->AllocationProtect = r.allocationProtect;
+        record->RegionSize = r.size;
+        record->State = r.state;
+        record->Protect = r.protect;
+        record->Type = r.type;
+        return sizeof(MEMORY_BASIC_INFORMATION);
+    }
+    lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(handle);
+    if (!k || k->closed) {
+        std::fprintf(stderr, "fake CloseHandle: handle %p is not open\n", handle);
+        std::abort();
+    }
+    k->closed = true;
+    return TRUE;
+}
+
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD pid) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    auto it = W().processes.find(pid);
+    if (flags != TH32CS_SNAPHEAPLIST || it == W().processes.end() || it->second.snapshotFails) {
+        lastError = it == W().processes.end() ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    KernelHandle* k = NewHandle(Kind::Snapshot);
+    k->pid = pid;
+    return k;
+}
+
+namespace {
+
+// One heap-list step; like the platform, success leaves the last error alone.
+BOOL HeapListStep(HANDLE snapshot, LPHEAPLIST32 record, bool first) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(snapshot);
+    fake::Process* p = ProcessOf(k);
+    if (!p || k->kind != Kind::Snapshot || !record || record->dwSize != sizeof(HEAPLIST32)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (first) k->cursor = 0;
+    int step = k->cursor;
+    if (p->heapListFailure.step == step) {
+        lastError = p->heapListFailure.error;
+        return FALSE;
+    }
+    if (k->cursor >= static_cast<int>(p->heaps.size())) {
+        lastError = ERROR_NO_MORE_FILES;
+        return FALSE;
+    }
+    const fake::Heap& h = p->heaps[static_cast<size_t>(k->cursor++)];
+    record->th32ProcessID = k->pid;
+    record->th32HeapID = h.id;
+    record->dwFlags = h.flags;
+    return TRUE;
+}
+
+BOOL BlockStep(LPHEAPENTRY32 entry) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    auto walk = W().blockWalks.find(entry);
+    if (walk == W().blockWalks.end() || entry->dwSize != sizeof(HEAPENTRY32)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    auto p = W().processes.find(walk->second.pid);
+    const fake::Heap* heap = nullptr;
+    if (p != W().processes.end())
+        for (const fake::Heap& h : p->second.heaps)
+            if (h.id == walk->second.heapId) heap = &h;
+    if (!heap) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    int step = walk->second.next;
+    if (p->second.blockFailure.step == step) {
+        lastError = p->second.blockFailure.error;
+        return FALSE;
+    }
+    if (step >= static_cast<int>(heap->blocks.size())) {
+        lastError = ERROR_NO_MORE_FILES;
+        return FALSE;
+    }
+    const fake::Block& b = heap->blocks[static_cast<size_t>(step)];
+    walk->second.next++;
+    entry->hHandle = reinterpret_cast<HANDLE>(b.handle);
+    entry->dwAddress = b.address;
+    entry->dwBlockSize = b.size;
+    entry->dwFlags = b.flags;
+    entry->th32ProcessID = walk->second.pid;
+    entry->th32HeapID = heap->id;
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL Heap32ListFirst(HANDLE snapshot, LPHEAPLIST32 record) { return HeapListStep(snapshot, record, true); }
+BOOL Heap32ListNext(HANDLE snapshot, LPHEAPLIST32 record) { return HeapListStep(snapshot, record, false); }
+
+BOOL Heap32First(LPHEAPENTRY32 entry, DWORD pid, ULONG_PTR heapId) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        W().blockWalks[entry] = {pid, heapId, 0};
+    }
+    return BlockStep(entry);
+}
+
+BOOL Heap32Next(LPHEAPENTRY32 entry) { return BlockStep(entry); }
+
+BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (status->dwLength != sizeof(MEMORYSTATUSEX)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    *status = W().status;
+    status->dwLength = sizeof(MEMORYSTATUSEX);
+    return TRUE;
+}
+
+void GetLocalTime(LPSYSTEMTIME time) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    *time = W().time;
+}
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = NewHandle(Kind::Event);
+    k->manual = manualReset != FALSE;
+    k->signalled = initialState != FALSE;
+    return k;
+}
+
+BOOL SetEvent(HANDLE event) {
+    KernelHandle* k;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        k = AsKernel(event);
+    }
+    if (!k || k->kind != Kind::Event) return FALSE;
+    {
+        std::lock_guard<std::mutex> lock(k->m);
+        k->signalled = true;
+    }
+    k->cv.notify_all();
+    return TRUE;
+}
+
+BOOL ResetEvent(HANDLE event) {
+    KernelHandle* k;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        k = AsKernel(event);
+    }
+    if (!k || k->kind != Kind::Event) return FALSE;
+    std::lock_guard<std::mutex> lock(k->m);
+    k->signalled = false;
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    KernelHandle* k;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        k = AsKernel(handle);
+    }
+    if (!k || k->kind != Kind::Event) return WAIT_FAILED;
+    std::unique_lock<std::mutex> lock(k->m);
+    if (milliseconds == INFINITE) {
+        k->cv.wait(lock, [k] { return k->signalled; });
+    } else if (!k->cv.wait_for(lock, std::chrono::milliseconds(milliseconds), [k] { return k->signalled; })) {
+        return 0x102;  // WAIT_TIMEOUT
+    }
+    if (!k->manual) k->signalled = false;
+    return WAIT_OBJECT_0;
+}
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD, LPDWORD id) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (W().failThreads > 0) {
+        W().failThreads--;
+        lastError = 8;  // ERROR_NOT_ENOUGH_MEMORY
+        return nullptr;
+    }
+    KernelHandle* k = NewHandle(Kind::Thread);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    W().threads.push_back({start, std::thread([start, param, done] {
+                               start(param);
+                               *done = true;
+                           }),
+                           done});
+    if (id) *id = static_cast<DWORD>(W().threads.size());
+    return k;
+}
+
+DWORD GetLastError(void) { return lastError; }
+void SetLastError(DWORD code) { lastError = code; }
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section) { section->impl = new std::recursive_mutex; }
+void EnterCriticalSection(LPCRITICAL_SECTION section) { static_cast<std::recursive_mutex*>(section->impl)->lock(); }
+void LeaveCriticalSection(LPCRITICAL_SECTION section) { static_cast<std::recursive_mutex*>(section->impl)->unlock(); }
+
+// ---- psapi ------------------------------------------------------------------
+
+BOOL GetProcessMemoryInfo(HANDLE process, PPROCESS_MEMORY_COUNTERS counters, DWORD size) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(process);
+    fake::Process* p = ProcessOf(k);
+    if (!p || (k->access & MORVANE_ACCESS_COUNTERS) != MORVANE_ACCESS_COUNTERS || p->countersFail) {
+        lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    if (size < sizeof(PROCESS_MEMORY_COUNTERS)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    *counters = p->counters;
+    counters->cb = sizeof(PROCESS_MEMORY_COUNTERS);
+    return TRUE;
+}
+
+BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(process);
+    fake::Process* p = ProcessOf(k);
+    if (!p || (k->access & MORVANE_ACCESS_COUNTERS) != MORVANE_ACCESS_COUNTERS || p->enumModulesFails) {
+        lastError = ERROR_PARTIAL_COPY;
+        return FALSE;
+    }
+    size_t fit = size / sizeof(HMODULE);
+    for (size_t i = 0; i < p->modules.size() && i < fit; ++i)
+        modules[i] = reinterpret_cast<HMODULE>(p->modules[i].base);
+    *needed = static_cast<DWORD>(p->modules.size() * sizeof(HMODULE));
+    return TRUE;
+}
+
+namespace {
+const fake::Module* ModuleOf(HANDLE process, HMODULE module) {
+    fake::Process* p = ProcessOf(AsKernel(process));
+    if (!p) return nullptr;
+    for (const fake::Module& m : p->modules)
+        if (reinterpret_cast<HMODULE>(m.base) == module) return &m;
+    return nullptr;
+}
+}  // namespace
+
+DWORD GetModuleBaseNameW(HANDLE process, HMODULE module, LPWSTR name, DWORD size) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    const fake::Module* m = ModuleOf(process, module);
+    if (!m || m->nameFails || size == 0) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    DWORD n = static_cast<DWORD>(m->name.size());
+    if (n >= size) n = size - 1;  // the platform cuts the name to the buffer
+    for (DWORD i = 0; i < n; ++i) name[i] = static_cast<WCHAR>(m->name[i]);
+    name[n] = 0;
+    return n;
+}
+
+BOOL GetModuleInformation(HANDLE process, HMODULE module, LPMODULEINFO info, DWORD size) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    const fake::Module* m = ModuleOf(process, module);
+    if (!m || m->infoFails || size < sizeof(MODULEINFO)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    info->lpBaseOfDll = reinterpret_cast<LPVOID>(m->base);
+    info->SizeOfImage = m->size;
+    info->EntryPoint = reinterpret_cast<LPVOID>(m->entry);
+    return TRUE;
+}
+
+// ---- runtime ----------------------------------------------------------------
+
+errno_t wcscpy_s(WCHAR* dest, size_t size, const WCHAR* src) {
+    size_t n = static_cast<size_t>(lstrlenW(src));
+    if (!dest || n + 1 > size) {
+        std::fprintf(stderr, "fake wcscpy_s: %zu units do not fit in %zu\n", n + 1, size);
+        std::abort();
+    }
+    for (size_t i = 0; i <= n; ++i) dest[i] = src[i];
+    return 0;
+}
+
+errno_t wcscat_s(WCHAR* dest, size_t size, const WCHAR* src) {
+    size_t have = static_cast<size_t>(lstrlenW(dest));
+    size_t n = static_cast<size_t>(lstrlenW(src));
+    if (!dest || have + n + 1 > size) {
+        std::fprintf(stderr, "fake wcscat_s: %zu units do not fit in %zu\n", have + n + 1, size);
+        std::abort();
+    }
+    for (size_t i = 0; i <= n; ++i) dest[have + i] = src[i];
+    return 0;
+}
+
+// ---- the test-facing side ---------------------------------------------------
+
+namespace fake {
+
+void Reset() {
+    // Threads that have finished are joined; one that never ends (a thread
+    // that waits for requests for the whole run) is left running.
+    std::vector<std::thread> finished;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        auto& threads = W().threads;
+        for (auto it = threads.begin(); it != threads.end();) {
+            if (*it->done) {
+                finished.push_back(std::move(it->thread));
+                it = threads.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& t : finished)
+        if (t.joinable()) t.join();
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    World& w = W();
+    w.processes.clear();
+    w.openCalls.clear();
+    // Events stay: a long-lived thread may be waiting on one.
+    std::vector<std::unique_ptr<KernelHandle>> events;
+    for (auto& k : w.handles)
+        if (k->kind == Kind::Event) events.push_back(std::move(k));
+    w.handles = std::move(events);
+    for (auto& win : w.windows) win->alive = false;
+    w.opened.clear();
+    w.scripts.clear();
+    {
+        std::lock_guard<std::mutex> boxLock(boxMutex);
+        w.boxes.clear();
+    }
+    w.boxHook = nullptr;
+    w.lines.clear();
+    w.pensDeletedWhileSelected = 0;
+    w.dcWindows.clear();
+    w.status = {};
+    w.time = {};
+    w.screenW = 1280;
+    w.screenH = 1024;
+    w.timers.clear();
+    w.iccFlags = 0;
+    w.iconLoads.clear();
+    w.failThreads = 0;
+    w.blockWalks.clear();
+    lastError = 0;
+}
+
+Process& AddProcess(DWORD pid) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().processes[pid] = Process();
+    return W().processes[pid];
+}
+
+void RemoveProcess(DWORD pid) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().processes.erase(pid);
+}
+
+std::vector<OpenCall> OpenCalls() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return W().openCalls;
+}
+
+int OpenKernelHandles() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    int n = 0;
+    for (auto& k : W().handles)
+        if (!k->closed && (k->kind == Kind::Process || k->kind == Kind::Snapshot)) ++n;
+    return n;
+}
+
+int OpenThreadHandles() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    int n = 0;
+    for (auto& k : W().handles)
+        if (!k->closed && k->kind == Kind::Thread) ++n;
+    return n;
+}
+
+HWND NewDialog(int templateId, DLGPROC proc, HWND owner) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().windows.push_back(std::make_unique<HWND__>());
+    HWND w = W().windows.back().get();
+    w->templateId = templateId;
+    w->proc = proc;
+    w->owner = owner;
+    return w;
+}
+
+Control& Item(HWND dialog, int id) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return dialog->controls[id];
+}
+
+std::vector<std::string> Lines(HWND dialog, int id) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    std::vector<std::string> out;
+    for (const auto& l : dialog->controls[id].lines) out.push_back(Utf8(l));
+    return out;
+}
+
+std::string Text(HWND dialog, int id) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return Utf8(dialog->controls[id].text);
+}
+
+void SetText(HWND dialog, int id, const std::string& utf8) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    dialog->controls[id].text = Utf16(utf8);
+}
+
+bool Enabled(HWND dialog, int id) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return dialog->controls[id].enabled;
+}
+
+bool Ended(HWND dialog) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return dialog->ended;
+}
+
+INT_PTR EndResult(HWND dialog) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return dialog->endResult;
+}
+
+void SetWindowSize(HWND dialog, int width, int height) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    dialog->width = width;
+    dialog->height = height;
+}
+
+int TemplateOf(HWND dialog) { return dialog->templateId; }
+HWND OwnerOf(HWND dialog) { return dialog->owner; }
+
+INT_PTR Send(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
+    DLGPROC proc;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        proc = dialog->proc;
+    }
+    if (!proc) {
+        std::fprintf(stderr, "fake::Send: the dialog has no procedure\n");
+        std::abort();
+    }
+    return proc(dialog, msg, wParam, lParam);
+}
+
+INT_PTR Command(HWND dialog, int id, int code) {
+    HWND control = GetDlgItem(dialog, id);
+    return Send(dialog, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
+}
+
+int DeliverPosted(HWND dialog) {
+    int n = 0;
+    for (;;) {
+        SentMessage m;
+        DLGPROC proc;
+        {
+            std::lock_guard<std::recursive_mutex> lock(W().m);
+            if (dialog->posted.empty()) return n;
+            m = dialog->posted.front();
+            dialog->posted.pop_front();
+            proc = dialog->proc;
+        }
+        if (proc) proc(dialog, m.msg, m.wParam, m.lParam);
+        ++n;
+    }
+}
+
+std::vector<UINT> Posted(HWND dialog) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    std::vector<UINT> out;
+    for (const auto& m : dialog->posted) out.push_back(m.msg);
+    return out;
+}
+
+std::vector<SentMessage> SentTo(HWND dialog) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return dialog->sent;
+}
+
+std::vector<Placement> Placements(HWND dialog) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return dialog->placements;
+}
+
+std::vector<OpenedDialog> OpenedDialogs() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return W().opened;
+}
+
+void OnDialog(int templateId, std::function<void(HWND)> script) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().scripts[templateId] = std::move(script);
+}
+
+std::vector<Box> Boxes() {
+    std::lock_guard<std::mutex> lock(boxMutex);
+    return W().boxes;
+}
+
+std::vector<std::string> BoxTexts() {
+    std::vector<std::string> out;
+    for (const Box& b : Boxes()) out.push_back(b.text);
+    return out;
+}
+
+bool WaitForBoxes(size_t count, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(boxMutex);
+    return boxCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [count] { return W().boxes.size() >= count; });
+}
+
+void SetBoxHook(std::function<void(const Box&)> hook) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().boxHook = std::move(hook);
+}
+
+std::vector<DrawnLine> DrawnLines() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return W().lines;
+}
+
+void ClearDrawnLines() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().lines.clear();
+}
+
+int OpenDCs() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    int n = 0;
+    for (auto& d : W().dcs)
+        if (!d->released) ++n;
+    return n;
+}
+
+int LivePens() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    int n = 0;
+    for (auto& p : W().pens)
+        if (!p->deleted) ++n;
+    return n;
+}
+
+int PensDeletedWhileSelected() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return W().pensDeletedWhileSelected;
+}
+
+std::vector<HWND> DCWindows() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return W().dcWindows;
+}
+
+void SetMemoryStatus(const MEMORYSTATUSEX& status) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().status = status;
+}
+
+void SetLocalTime(WORD hour, WORD minute, WORD second) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().time = {};
+    W().time.wYear = 2026;
+    W().time.wMonth = 12;
+    W().time.wDay = 8;
+    W().time.wHour = hour;
+    W().time.wMinute = minute;
+    W().time.wSecond = second;
+}
+
+void SetScreen(int width, int height) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().screenW = width;
+    W().screenH = height;
+}
+
+std::vector<Timer> Timers() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return W().timers;
+}
+
+DWORD InitCommonControlsFlags() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return W().iccFlags;
+}
+
+int LoadIconCalls(int id) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return W().iconLoads[id];
+}
+
+void FailThreadCreation(int count) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().failThreads = count;
+}
+
+void JoinThreads(LPTHREAD_START_ROUTINE routine) {
+    for (;;) {
+        std::thread t;
+        {
+            std::lock_guard<std::recursive_mutex> lock(W().m);
+            for (auto& entry : W().threads)
+                if (entry.routine == routine && entry.thread.joinable()) {
+                    t = std::move(entry.thread);
+                    break;
+                }
+        }
+        if (!t.joinable()) return;
+        t.join();
+    }
+}
+
+std::string Utf8(const std::u16string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<unsigned>(text[++i]) - 0xDC00);
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string Utf8(const WCHAR* text) { return Utf8(ToU16(text)); }
+
+std::u16string Utf16(const std::string& utf8) {
+    std::u16string out;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char b = static_cast<unsigned char>(utf8[i]);
+        unsigned c;
+        int extra;
+        if (b < 0x80) {
+            c = b;
+            extra = 0;
+        } else if (b < 0xE0) {
+            c = b & 0x1F;
+            extra = 1;
+        } else if (b < 0xF0) {
+            c = b & 0x0F;
+            extra = 2;
+        } else {
+            c = b & 0x07;
+            extra = 3;
+        }
+        ++i;
+        for (int k = 0; k < extra && i < utf8.size(); ++k, ++i)
+            c = (c << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return out;
+}
+
+}  // namespace fake

@@ -1,0 +1,206 @@
+// A scriptable stand-in for the operating system, for the host unit tests.
+//
+// It defines every operation platform/platform.h declares on the host: a
+// world of processes (regions, counters, modules, heaps, refusals and
+// failures part way), dialog windows whose controls record what they are
+// given, message boxes, pens and line draws. Threads and events are real.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fake {
+
+struct Region {
+    ULONG_PTR base = 0;
+    SIZE_T size = 0;
+    DWORD allocationProtect = 0;
+    DWORD state = MEM_FREE;
+    DWORD type = 0;
+    DWORD protect = 0;
+};
+
+struct Module {
+    std::u16string name;
+    ULONG_PTR base = 0;
+    DWORD size = 0;
+    ULONG_PTR entry = 0;
+    bool nameFails = false;  // GetModuleBaseNameW returns 0 for it
+    bool infoFails = false;  // GetModuleInformation returns FALSE for it
+};
+
+struct Block {
+    ULONG_PTR handle = 0;
+    ULONG_PTR address = 0;
+    SIZE_T size = 0;
+    DWORD flags = LF32_FIXED;
+};
+
+struct Heap {
+    ULONG_PTR id = 0;
+    DWORD flags = 0;
+    std::vector<Block> blocks;
+};
+
+// A step of a tool-help walk that fails: step 0 is the First call, step n
+// the n-th Next call. The step returns FALSE with this last-error value.
+struct StepFailure {
+    int step = -1;
+    DWORD error = ERROR_ACCESS_DENIED;
+};
+
+struct Process {
+    std::vector<Region> regions;            // in address order
+    int queryFailsAtRegion = -1;            // VirtualQueryEx returns 0 from this region on
+    DWORD grantedAccess = 0xFFFFFFFFu;      // OpenProcess fails for rights outside this
+    PROCESS_MEMORY_COUNTERS counters = {};
+    bool countersFail = false;
+    std::vector<Module> modules;
+    bool enumModulesFails = false;
+    std::vector<Heap> heaps;
+    bool snapshotFails = false;
+    StepFailure heapListFailure;
+    StepFailure blockFailure;
+};
+
+// Everything is cleared: processes, windows, records, hooks, failures.
+void Reset();
+
+Process& AddProcess(DWORD pid);
+void RemoveProcess(DWORD pid);
+
+struct OpenCall {
+    DWORD pid;
+    DWORD access;
+    BOOL inherit;
+};
+std::vector<OpenCall> OpenCalls();
+// Process and snapshot handles not yet closed.
+int OpenKernelHandles();
+// Thread handles not yet closed.
+int OpenThreadHandles();
+
+// ---- Windows and dialogs -------------------------------------------------
+
+struct Control {
+    std::vector<std::u16string> lines;  // list box items, in order
+    std::u16string text;                // edit field or static text
+    bool enabled = true;
+    int selection = LB_ERR;
+    int redrawOffCount = 0;             // WM_SETREDRAW FALSE received
+    int redrawOnCount = 0;              // WM_SETREDRAW TRUE received
+    WPARAM storageItems = 0;            // last LB_INITSTORAGE item count
+    COLORREF barColor = 0;
+    COLORREF backColor = 0;
+    LPARAM range = 0;
+    WPARAM position = 0;
+    std::vector<UINT> messages;         // every message it was sent, in order
+};
+
+// A dialog window as the test drives it. `proc` may be null when the test
+// only needs a window to hand to a routine.
+HWND NewDialog(int templateId, DLGPROC proc = nullptr, HWND owner = nullptr);
+Control& Item(HWND dialog, int id);
+std::vector<std::string> Lines(HWND dialog, int id);
+std::string Text(HWND dialog, int id);
+void SetText(HWND dialog, int id, const std::string& utf8);
+bool Enabled(HWND dialog, int id);
+bool Ended(HWND dialog);
+INT_PTR EndResult(HWND dialog);
+void SetWindowSize(HWND dialog, int width, int height);
+int TemplateOf(HWND dialog);
+HWND OwnerOf(HWND dialog);
+
+// Calls the dialog's procedure as the platform would, and returns its result.
+INT_PTR Send(HWND dialog, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
+INT_PTR Command(HWND dialog, int id, int code = BN_CLICKED);
+// Delivers what was posted to the dialog, in order, on this thread.
+int DeliverPosted(HWND dialog);
+std::vector<UINT> Posted(HWND dialog);
+// Messages sent to the dialog window itself (not its controls), in order.
+struct SentMessage {
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+std::vector<SentMessage> SentTo(HWND dialog);
+
+struct Placement {
+    HWND after;
+    int x, y, cx, cy;
+    UINT flags;
+};
+std::vector<Placement> Placements(HWND dialog);
+
+// DialogBoxParamW opens a window for the template, initialises it, runs the
+// script for that template (if any), delivers posted messages and, unless
+// the dialog has ended by then, sends it the close message as a user would.
+struct OpenedDialog {
+    int templateId;
+    HWND owner;
+    HWND window;
+    LPARAM param;
+};
+std::vector<OpenedDialog> OpenedDialogs();
+void OnDialog(int templateId, std::function<void(HWND)> script);
+
+// ---- Message boxes -------------------------------------------------------
+
+struct Box {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+std::vector<Box> Boxes();
+std::vector<std::string> BoxTexts();
+// Blocks until at least `count` boxes were shown, or the time-out passes.
+bool WaitForBoxes(size_t count, int timeoutMs = 5000);
+// Called inside MessageBoxW (on the showing thread) before it returns; it
+// may block to keep the box "open".
+void SetBoxHook(std::function<void(const Box&)> hook);
+
+// ---- Drawing -------------------------------------------------------------
+
+struct DrawnLine {
+    COLORREF color;
+    int width;
+    int x0, y0, x1, y1;
+};
+std::vector<DrawnLine> DrawnLines();
+void ClearDrawnLines();
+int OpenDCs();          // taken with GetDC, not yet released
+int LivePens();         // created, not yet deleted
+int PensDeletedWhileSelected();
+std::vector<HWND> DCWindows();  // the window of every GetDC call
+
+// ---- System --------------------------------------------------------------
+
+void SetMemoryStatus(const MEMORYSTATUSEX& status);
+void SetLocalTime(WORD hour, WORD minute, WORD second);
+void SetScreen(int width, int height);
+
+struct Timer {
+    HWND window;
+    UINT_PTR id;
+    UINT elapse;
+    bool hasProc;
+};
+std::vector<Timer> Timers();
+DWORD InitCommonControlsFlags();  // OR of every dwICC passed
+int LoadIconCalls(int id);
+
+// The next `count` CreateThread calls fail.
+void FailThreadCreation(int count);
+// Joins every thread started with this routine so far.
+void JoinThreads(LPTHREAD_START_ROUTINE routine);
+
+// UTF-16 to UTF-8, for assertions.
+std::string Utf8(const WCHAR* text);
+std::string Utf8(const std::u16string& text);
+std::u16string Utf16(const std::string& utf8);
+
+}  // namespace fake

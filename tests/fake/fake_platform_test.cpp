@@ -1,0 +1,58 @@
+// Checks of the fake itself where the product's tests rely on it behaving
+// like the platform.
+#include <gtest/gtest.h>
+
+#include "tests/fake/fake_platform.h"
+
+namespace {
+
+class FakePlatform : public ::testing::Test {
+protected:
+    void SetUp() override { fake::Reset(); }
+};
+
+TEST_F(FakePlatform, GetDlgItemIntReadsUnsignedDecimalLikeWindows) {
+    HWND d = fake::NewDialog(132);
+    struct Case {
+        const char* text;
+        bool ok;
+        UINT value;
+    } cases[] = {
+        {"", false, 0},       {"abc", false, 0},        {"-1", false, 0},       {"4294967296", false, 0},
+        {"0", true, 0},       {"4294967295", true, 0xFFFFFFFFu}, {" 42 ", true, 42}, {"12ab", false, 0},
+        {"+7", true, 7},
+    };
+    for (const Case& c : cases) {
+        fake::SetText(d, 1005, c.text);
+        BOOL ok = TRUE;
+        UINT v = GetDlgItemInt(d, 1005, &ok, FALSE);
+        EXPECT_EQ(c.ok, ok != FALSE) << "input \"" << c.text << "\"";
+        if (c.ok) {
+            EXPECT_EQ(c.value, v) << "input \"" << c.text << "\"";
+        }
+    }
+}
+
+TEST_F(FakePlatform, WsprintfFormatsTheFormsTheProgramUses) {
+    WCHAR out[128];
+    wsprintfW(out, L"0x%08x|%u|%d|%s|%u%%", 0x1000u, 4294967295u, -5, L"名", 100u);
+    EXPECT_EQ("0x00001000|4294967295|-5|名|100%", fake::Utf8(out));
+}
+
+TEST_F(FakePlatform, HeapStepsLeaveTheLastErrorAloneOnSuccess) {
+    fake::Process& p = fake::AddProcess(7);
+    p.heaps.push_back({0x10000, HF32_DEFAULT, {}});
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPHEAPLIST, 7);
+    ASSERT_NE(INVALID_HANDLE_VALUE, snap);
+    HEAPLIST32 h = {};
+    h.dwSize = sizeof h;
+    SetLastError(1234);
+    EXPECT_TRUE(Heap32ListFirst(snap, &h));
+    EXPECT_EQ(1234u, GetLastError());
+    EXPECT_FALSE(Heap32ListNext(snap, &h));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), GetLastError());
+    CloseHandle(snap);
+    EXPECT_EQ(0, fake::OpenKernelHandles());
+}
+
+}  // namespace
