@@ -571,10 +571,15 @@ HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD pid) {
         lastError = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
+    if (it->second.opensBeforeExit == 0) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
     if (access & ~it->second.grantedAccess) {
         lastError = ERROR_ACCESS_DENIED;
         return nullptr;
     }
+    if (it->second.opensBeforeExit > 0) it->second.opensBeforeExit--;
     KernelHandle* k = NewHandle(Kind::Process);
     k->pid = pid;
     k->access = access;

@@ -56,6 +56,8 @@ struct Process {
     std::vector<Region> regions;            // in address order
     int queryFailsAtRegion = -1;            // VirtualQueryEx returns 0 from this region on
     DWORD grantedAccess = 0xFFFFFFFFu;      // OpenProcess fails for rights outside this
+    int opensBeforeExit = -1;               // when >= 0: OpenProcess succeeds this many more
+                                            // times, then fails as for a process that has exited
     PROCESS_MEMORY_COUNTERS counters = {};
     bool countersFail = false;
     std::vector<Module> modules;

@@ -1,0 +1,111 @@
+// The process memory dialog: the counters of the process under inspection,
+// its region table and its memory map, with a refresh and the ways into the
+// heap and module browsers.
+#include "app/shell.h"
+#include "heaps/heaps.h"
+#include "inspect/inspect.h"
+#include "inspect/painter.h"
+#include "inspect/regions.h"
+#include "modules/modules.h"
+
+HWND ProcessMemoryWindow = NULL;
+
+// Posted to the dialog while it handles a paint message; its handling asks
+// the painter for a pass. wParam is TRUE when that pass ends with its notice.
+#define WM_REQUEST_MEMORY_MAP (WM_APP + 1)
+
+// Whether this opening of the dialog has had its first paint. The first
+// paint's pass announces itself; passes asked for by later repaints (among
+// them the one that follows closing the pass's own notice) do not, or every
+// notice would bring the next.
+static BOOL FirstPaintSeen = FALSE;
+
+// A coded error text for the last-error value the failed routine left.
+static void ShowCodedError(HWND dialog, LPCWSTR format) {
+    DWORD code = GetLastError();
+    WCHAR text[128];
+    wsprintfW(text, format, code);
+    Notice(dialog, text, MB_ICONERROR);
+}
+
+static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
+    ProcessMemoryWindow = dialog;
+    FirstPaintSeen = FALSE;
+    CenterOnScreen(dialog);
+    if (!ShowCounters()) {
+        ShowCodedError(dialog, L"显示简单信息有错误发生\n错误码:0x%08x");
+        EndDialog(dialog, 0);
+        return FALSE;
+    }
+    if (!WalkRegions()) {
+        ShowCodedError(dialog, L"显示虚拟内存表有错误发生\n错误码:0x%08x");
+        EndDialog(dialog, 0);
+        return FALSE;
+    }
+    // The map is asked for by the first paint, not here.
+    return TRUE;
+}
+
+// The platform erases and paints the dialog after this returns FALSE. A pass
+// asked for now could finish before that erase and be wiped, so the request
+// is posted and made once the platform's painting for this message is over.
+static INT_PTR ProcessMemory_OnPaint(HWND dialog) {
+    BOOL announce = !FirstPaintSeen;
+    FirstPaintSeen = TRUE;
+    if (!PostMessageW(dialog, WM_REQUEST_MEMORY_MAP, static_cast<WPARAM>(announce), 0)) {
+        // Without the posted message the map would never come; asking at
+        // once at least draws it.
+        RequestMemoryMap(announce);
+    }
+    return FALSE;
+}
+
+static INT_PTR ProcessMemory_OnRequestMemoryMap(WPARAM wParam) {
+    RequestMemoryMap(wParam != 0 ? TRUE : FALSE);
+    return TRUE;
+}
+
+// Both walks again. A failure is told and the dialog stays; the map is asked
+// for only when the region lists were rebuilt.
+static void ProcessMemory_OnRefresh(HWND dialog) {
+    if (!ShowCounters()) ShowCodedError(dialog, L"显示简单信息有错误发生\n错误码:0x%08x");
+    if (WalkRegions()) {
+        RequestMemoryMap(TRUE);
+    } else {
+        ShowCodedError(dialog, L"显示虚拟内存表有错误发生,内存分布无法显示\n错误码:0x%08x");
+    }
+}
+
+static INT_PTR ProcessMemory_OnCommand(HWND dialog, WPARAM wParam) {
+    switch (LOWORD(wParam)) {
+    case IDC_REFRESH:  // also what Enter sends
+        ProcessMemory_OnRefresh(dialog);
+        return FALSE;
+    case IDC_SHOW_HEAPS:
+        DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_HEAP), dialog, HeapDialog, 0);
+        return FALSE;
+    case IDC_SHOW_MODULES:
+        DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_MODULE), dialog, ModuleDialog, 0);
+        return FALSE;
+    default:  // Escape among them
+        return TRUE;
+    }
+}
+
+INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        return ProcessMemory_OnInitDialog(dialog);
+    case WM_PAINT:
+        return ProcessMemory_OnPaint(dialog);
+    case WM_REQUEST_MEMORY_MAP:
+        return ProcessMemory_OnRequestMemoryMap(wParam);
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return TRUE;
+    case WM_COMMAND:
+        return ProcessMemory_OnCommand(dialog, wParam);
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,303 @@
+// The process memory dialog, driven with the messages the platform sends it.
+// Map requests are observed on DrawRequest with no painter running: a
+// request leaves it set, and TakeMapRequest says whether it announces.
+#include <gtest/gtest.h>
+
+#include "app/shell.h"
+#include "heaps/heaps.h"
+#include "inspect/inspect.h"
+#include "inspect/painter.h"
+#include "modules/modules.h"
+#include "tests/fake/fake_platform.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const DWORD Pid = 4321;
+
+struct MapRequest {
+    bool pending;
+    bool announces;
+};
+
+// Whether a pass is being asked for, and consumes the request as the
+// painter would.
+MapRequest TakeRequest() {
+    MapRequest r;
+    r.pending = WaitForSingleObject(DrawRequest, 0) == WAIT_OBJECT_0;
+    r.announces = TakeMapRequest() != FALSE;
+    return r;
+}
+
+fake::Process& AddInspectedProcess() {
+    fake::Process& p = fake::AddProcess(Pid);
+    p.counters.PageFaultCount = 3;
+    p.counters.PeakWorkingSetSize = 8192;
+    p.counters.WorkingSetSize = 4096;
+    p.counters.PagefileUsage = 4096;
+    p.counters.PeakPagefileUsage = 12288;
+    p.regions.push_back({0x00000000, 0x10000, 0, MEM_FREE, 0, 0});
+    p.regions.push_back({0x00010000, 0x1000, PAGE_READWRITE, MEM_COMMIT, MEM_PRIVATE, PAGE_READWRITE});
+    return p;
+}
+
+class ProcessMemory : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::Reset();
+        // Make sure the request event exists and nothing is pending.
+        RequestMemoryMap(FALSE);
+        TakeMapRequest();
+        SelectedPid = Pid;
+        queryDialog = fake::NewDialog(IDD_QUERY);
+        dialog = fake::NewDialog(IDD_PROCESS_MEMORY, ProcessMemoryDialog, queryDialog);
+    }
+    void TearDown() override {
+        EXPECT_EQ(0, fake::OpenKernelHandles()) << "a process handle was left open";
+        TakeMapRequest();
+    }
+
+    // Opens the dialog on a process that can be fully inspected.
+    void Open() {
+        AddInspectedProcess();
+        ASSERT_EQ(TRUE, fake::Send(dialog, WM_INITDIALOG));
+        ASSERT_FALSE(fake::Ended(dialog));
+        ASSERT_TRUE(fake::Boxes().empty());
+    }
+
+    // A paint message, then what it posted, as the platform delivers them.
+    INT_PTR Paint() {
+        INT_PTR result = fake::Send(dialog, WM_PAINT);
+        fake::DeliverPosted(dialog);
+        return result;
+    }
+
+    void ExpectErrorNotices(const Lines& texts) {
+        EXPECT_EQ(texts, fake::BoxTexts());
+        for (const fake::Box& box : fake::Boxes()) {
+            EXPECT_EQ(dialog, box.owner) << box.text;
+            EXPECT_EQ("提示", box.caption) << box.text;
+            EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), box.type) << box.text;
+        }
+    }
+
+    HWND queryDialog = nullptr;
+    HWND dialog = nullptr;
+};
+
+TEST_F(ProcessMemory, OpeningFillsBothListsAndAsksForNoMapYet) {
+    Open();
+
+    EXPECT_EQ(dialog, ProcessMemoryWindow);
+    EXPECT_EQ(1u, fake::Placements(dialog).size());
+    Lines counters = fake::Lines(dialog, IDC_COUNTERS);
+    ASSERT_EQ(6u, counters.size());
+    EXPECT_EQ("进程ID:4321", counters[0]);
+    Lines regions = fake::Lines(dialog, IDC_REGIONS);
+    ASSERT_EQ(12u, regions.size());
+    EXPECT_EQ("区域基址为:0x00010000", regions[7]);
+    EXPECT_FALSE(TakeRequest().pending);
+    EXPECT_TRUE(fake::Posted(dialog).empty());
+}
+
+struct InitFailure {
+    const char* situation;
+    void (*arrange)(fake::Process*);  // null: no such process
+    Lines notices;
+};
+
+class ProcessMemoryInitFailure : public ProcessMemory, public ::testing::WithParamInterface<InitFailure> {};
+
+TEST_P(ProcessMemoryInitFailure, TellsTwiceAndCloses) {
+    const InitFailure& f = GetParam();
+    if (f.arrange) f.arrange(&AddInspectedProcess());
+
+    EXPECT_EQ(FALSE, fake::Send(dialog, WM_INITDIALOG));
+
+    ExpectErrorNotices(f.notices);
+    EXPECT_TRUE(fake::Ended(dialog));
+    EXPECT_EQ(0, fake::EndResult(dialog));
+    EXPECT_FALSE(TakeRequest().pending);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, ProcessMemoryInitFailure,
+    ::testing::Values(
+        InitFailure{"process cannot be opened", nullptr, {"无法执行!", "显示简单信息有错误发生\n错误码:0x00000001"}},
+        InitFailure{"counters cannot be read", [](fake::Process* p) { p->countersFail = true; },
+                    {"无法执行!", "显示简单信息有错误发生\n错误码:0x00000002"}},
+        InitFailure{"process exits between counters and region walk",
+                    [](fake::Process* p) { p->opensBeforeExit = 1; },
+                    {"无法执行!", "显示虚拟内存表有错误发生\n错误码:0x00000001"}}),
+    [](const ::testing::TestParamInfo<InitFailure>& param) {
+        std::string name;
+        for (const char* c = param.param.situation; *c; ++c) name += (*c == ' ') ? '_' : *c;
+        return name;
+    });
+
+TEST_F(ProcessMemory, RefreshRebuildsBothListsAndAsksForOneAnnouncedPass) {
+    Open();
+    fake::Process& p = AddInspectedProcess();  // the process has changed since
+    p.counters.PageFaultCount = 99;
+    p.regions.push_back({0x00011000, 0x2000, PAGE_READONLY, MEM_RESERVE, MEM_MAPPED, 0});
+
+    EXPECT_EQ(FALSE, fake::Command(dialog, IDC_REFRESH));
+
+    EXPECT_EQ("页面错误数:99", fake::Lines(dialog, IDC_COUNTERS).at(1));
+    EXPECT_EQ(18u, fake::Lines(dialog, IDC_REGIONS).size());
+    MapRequest request = TakeRequest();
+    EXPECT_TRUE(request.pending);
+    EXPECT_TRUE(request.announces);
+    EXPECT_FALSE(TakeRequest().pending) << "one refresh asks for one pass";
+    EXPECT_TRUE(fake::Boxes().empty());
+    EXPECT_FALSE(fake::Ended(dialog));
+}
+
+TEST_F(ProcessMemory, EnterRefreshes) {
+    Open();
+    fake::AddProcess(Pid).regions.push_back({0, 0x7FFF0000, 0, MEM_FREE, 0, 0});
+
+    EXPECT_EQ(FALSE, fake::Send(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0));
+
+    EXPECT_EQ(6u, fake::Lines(dialog, IDC_REGIONS).size());
+    EXPECT_TRUE(TakeRequest().pending);
+}
+
+TEST_F(ProcessMemory, ProcessGoneAtRefreshTellsFourTimesStaysAndAsksForNoMap) {
+    Open();
+    fake::RemoveProcess(Pid);
+
+    EXPECT_EQ(FALSE, fake::Command(dialog, IDC_REFRESH));
+
+    ExpectErrorNotices({"无法执行!", "显示简单信息有错误发生\n错误码:0x00000001", "无法执行!",
+                        "显示虚拟内存表有错误发生,内存分布无法显示\n错误码:0x00000001"});
+    EXPECT_FALSE(fake::Ended(dialog));
+    EXPECT_FALSE(TakeRequest().pending);
+    // Neither list was cleared: both show the process as it was.
+    EXPECT_EQ(6u, fake::Lines(dialog, IDC_COUNTERS).size());
+    EXPECT_EQ(12u, fake::Lines(dialog, IDC_REGIONS).size());
+}
+
+TEST_F(ProcessMemory, UnreadableCountersAtRefreshStillRedrawTheMap) {
+    Open();
+    AddInspectedProcess().countersFail = true;
+
+    EXPECT_EQ(FALSE, fake::Command(dialog, IDC_REFRESH));
+
+    ExpectErrorNotices({"无法执行!", "显示简单信息有错误发生\n错误码:0x00000002"});
+    EXPECT_TRUE(fake::Lines(dialog, IDC_COUNTERS).empty());
+    EXPECT_EQ(12u, fake::Lines(dialog, IDC_REGIONS).size());
+    MapRequest request = TakeRequest();
+    EXPECT_TRUE(request.pending);
+    EXPECT_TRUE(request.announces);
+}
+
+// The platform erases and paints the dialog after the paint message is
+// handled; a pass asked for inside it could be wiped by that erase.
+TEST_F(ProcessMemory, PaintAsksForThePassOnlyAfterThePlatformHasPainted) {
+    Open();
+
+    EXPECT_EQ(FALSE, fake::Send(dialog, WM_PAINT));
+    EXPECT_NE(WAIT_OBJECT_0, WaitForSingleObject(DrawRequest, 0))
+        << "no request while the paint message is being handled";
+    EXPECT_EQ(1u, fake::Posted(dialog).size());
+
+    fake::DeliverPosted(dialog);
+    EXPECT_TRUE(TakeRequest().pending);
+}
+
+TEST_F(ProcessMemory, OnlyTheFirstPaintAndRefreshesAnnounceTheirPass) {
+    Open();
+
+    EXPECT_EQ(FALSE, Paint());
+    MapRequest first = TakeRequest();
+    EXPECT_TRUE(first.pending);
+    EXPECT_TRUE(first.announces);
+
+    // What closing that notice uncovers is repainted without a notice, so
+    // one notice does not bring the next.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(FALSE, Paint());
+        MapRequest repaint = TakeRequest();
+        EXPECT_TRUE(repaint.pending);
+        EXPECT_FALSE(repaint.announces);
+    }
+
+    fake::Command(dialog, IDC_REFRESH);
+    EXPECT_TRUE(TakeRequest().announces);
+    Paint();
+    EXPECT_FALSE(TakeRequest().announces);
+}
+
+TEST_F(ProcessMemory, AnAnnouncedRequestStillAnnouncesWhenRepaintsJoinIt) {
+    Open();
+    Paint();
+    Paint();
+    Paint();
+    MapRequest merged = TakeRequest();
+    EXPECT_TRUE(merged.pending);
+    EXPECT_TRUE(merged.announces);
+}
+
+TEST_F(ProcessMemory, EveryOpeningAnnouncesItsFirstPass) {
+    Open();
+    Paint();
+    Paint();
+    TakeRequest();
+    fake::Send(dialog, WM_CLOSE);
+
+    HWND again = fake::NewDialog(IDD_PROCESS_MEMORY, ProcessMemoryDialog, queryDialog);
+    ASSERT_EQ(TRUE, fake::Send(again, WM_INITDIALOG));
+    fake::Send(again, WM_PAINT);
+    fake::DeliverPosted(again);
+    EXPECT_TRUE(TakeRequest().announces);
+}
+
+TEST_F(ProcessMemory, EscapeAndOtherCommandsDoNothing) {
+    Open();
+    size_t opens = fake::OpenCalls().size();
+
+    EXPECT_EQ(TRUE, fake::Send(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0));
+    EXPECT_EQ(TRUE, fake::Command(dialog, IDC_COUNTERS, LBN_SELCHANGE));
+
+    EXPECT_EQ(opens, fake::OpenCalls().size());
+    EXPECT_TRUE(fake::Boxes().empty());
+    EXPECT_TRUE(fake::OpenedDialogs().empty());
+    EXPECT_FALSE(fake::Ended(dialog));
+    EXPECT_FALSE(TakeRequest().pending);
+}
+
+TEST_F(ProcessMemory, TheCloseBoxEndsIt) {
+    Open();
+    EXPECT_EQ(TRUE, fake::Send(dialog, WM_CLOSE));
+    EXPECT_TRUE(fake::Ended(dialog));
+    EXPECT_EQ(0, fake::EndResult(dialog));
+}
+
+TEST_F(ProcessMemory, OtherMessagesAreLeftToThePlatform) {
+    Open();
+    EXPECT_EQ(FALSE, fake::Send(dialog, WM_TIMER, 1));
+    EXPECT_EQ(FALSE, fake::Send(dialog, WM_ERASEBKGND));
+    EXPECT_FALSE(TakeRequest().pending);
+}
+
+TEST_F(ProcessMemory, OpensTheHeapAndModuleBrowsersOwnedByItself) {
+    Open();
+
+    EXPECT_EQ(FALSE, fake::Command(dialog, IDC_SHOW_HEAPS));
+    EXPECT_EQ(FALSE, fake::Command(dialog, IDC_SHOW_MODULES));
+    fake::JoinThreads(ListModules);
+
+    std::vector<fake::OpenedDialog> opened = fake::OpenedDialogs();
+    ASSERT_EQ(2u, opened.size());
+    EXPECT_EQ(IDD_HEAP, opened[0].templateId);
+    EXPECT_EQ(IDD_MODULE, opened[1].templateId);
+    for (const fake::OpenedDialog& d : opened) {
+        EXPECT_EQ(dialog, d.owner);
+        EXPECT_EQ(0, d.param);
+    }
+    EXPECT_FALSE(fake::Ended(dialog));
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+// The query dialog, driven with the messages the platform sends it.
+#include <gtest/gtest.h>
+
+#include "app/shell.h"
+#include "inspect/inspect.h"
+#include "tests/fake/fake_platform.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class Query : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::Reset();
+        mainWindow = fake::NewDialog(IDD_MAIN_WINDOW);
+        dialog = fake::NewDialog(IDD_QUERY, QueryDialog, mainWindow);
+        ASSERT_EQ(TRUE, fake::Send(dialog, WM_INITDIALOG));
+        SelectedPid = 77;
+    }
+    void TearDown() override { EXPECT_EQ(0, fake::OpenKernelHandles()) << "a process handle was left open"; }
+
+    INT_PTR Ask(const std::string& input) {
+        fake::SetText(dialog, IDC_PID, input);
+        return fake::Command(dialog, IDC_QUERY);
+    }
+
+    HWND mainWindow = nullptr;
+    HWND dialog = nullptr;
+};
+
+TEST_F(Query, OpensCentred) {
+    std::vector<fake::Placement> placements = fake::Placements(dialog);
+    ASSERT_EQ(1u, placements.size());
+    EXPECT_EQ(static_cast<UINT>(SWP_NOSIZE | SWP_SHOWWINDOW), placements[0].flags);
+}
+
+TEST_F(Query, InputThatIsNoUnsignedNumberIsRefused) {
+    for (const char* input : {"", "abc", "-1", "4294967296"}) {
+        SCOPED_TRACE(std::string("input \"") + input + "\"");
+        fake::Reset();
+        dialog = fake::NewDialog(IDD_QUERY, QueryDialog, mainWindow);
+        SelectedPid = 77;
+
+        EXPECT_EQ(TRUE, Ask(input));
+
+        std::vector<fake::Box> boxes = fake::Boxes();
+        ASSERT_EQ(1u, boxes.size());
+        EXPECT_EQ("请正确输入!", boxes[0].text);
+        EXPECT_EQ("提示", boxes[0].caption);
+        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), boxes[0].type);
+        EXPECT_EQ(dialog, boxes[0].owner);
+        EXPECT_TRUE(fake::OpenedDialogs().empty());
+        EXPECT_TRUE(fake::OpenCalls().empty());
+        EXPECT_EQ(77u, SelectedPid);
+        EXPECT_FALSE(fake::Ended(dialog));
+    }
+}
+
+TEST_F(Query, ZeroIsAcceptedAndItsInspectionFailsInsideTheProcessDialog) {
+    EXPECT_EQ(FALSE, Ask("0"));
+
+    EXPECT_EQ(0u, SelectedPid);
+    std::vector<fake::OpenedDialog> opened = fake::OpenedDialogs();
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ(IDD_PROCESS_MEMORY, opened[0].templateId);
+    EXPECT_EQ(dialog, opened[0].owner);
+    EXPECT_EQ(0, opened[0].param);
+    // No process 0: the process dialog tells so and closes; this one stays.
+    EXPECT_EQ((Lines{"无法执行!", "显示简单信息有错误发生\n错误码:0x00000001"}), fake::BoxTexts());
+    for (const fake::Box& box : fake::Boxes()) EXPECT_EQ(opened[0].window, box.owner);
+    EXPECT_TRUE(fake::Ended(opened[0].window));
+    EXPECT_FALSE(fake::Ended(dialog));
+}
+
+TEST_F(Query, TheLargestIdIsAccepted) {
+    EXPECT_EQ(FALSE, Ask("4294967295"));
+
+    EXPECT_EQ(4294967295u, SelectedPid);
+    std::vector<fake::OpenedDialog> opened = fake::OpenedDialogs();
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ(IDD_PROCESS_MEMORY, opened[0].templateId);
+    EXPECT_EQ(dialog, opened[0].owner);
+    std::vector<fake::OpenCall> calls = fake::OpenCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(4294967295u, calls[0].pid);
+}
+
+TEST_F(Query, TheTypedIdHeadsTheCountersAndAnotherProcessCanFollow) {
+    fake::AddProcess(4321).regions.push_back({0, 0x10000, 0, MEM_FREE, 0, 0});
+    fake::AddProcess(88).regions.push_back({0, 0x10000, 0, MEM_FREE, 0, 0});
+
+    EXPECT_EQ(FALSE, Ask("4321"));
+    EXPECT_EQ(FALSE, Ask("88"));
+
+    std::vector<fake::OpenedDialog> opened = fake::OpenedDialogs();
+    ASSERT_EQ(2u, opened.size());
+    Lines first = fake::Lines(opened[0].window, IDC_COUNTERS);
+    Lines second = fake::Lines(opened[1].window, IDC_COUNTERS);
+    ASSERT_EQ(6u, first.size());
+    ASSERT_EQ(6u, second.size());
+    EXPECT_EQ("进程ID:4321", first[0]);
+    EXPECT_EQ("进程ID:88", second[0]);
+    EXPECT_EQ(6u, fake::Lines(opened[1].window, IDC_REGIONS).size());
+    EXPECT_TRUE(fake::Boxes().empty());
+    EXPECT_FALSE(fake::Ended(dialog));
+}
+
+TEST_F(Query, EnterAndEscapeDoNothing) {
+    fake::AddProcess(4321);
+    fake::SetText(dialog, IDC_PID, "4321");
+
+    EXPECT_EQ(TRUE, fake::Send(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0));
+    EXPECT_EQ(TRUE, fake::Send(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0));
+
+    EXPECT_TRUE(fake::OpenedDialogs().empty());
+    EXPECT_TRUE(fake::Boxes().empty());
+    EXPECT_EQ(77u, SelectedPid);
+    EXPECT_FALSE(fake::Ended(dialog));
+}
+
+TEST_F(Query, TheCloseBoxEndsIt) {
+    EXPECT_EQ(TRUE, fake::Send(dialog, WM_CLOSE));
+    EXPECT_TRUE(fake::Ended(dialog));
+    EXPECT_EQ(0, fake::EndResult(dialog));
+}
+
+TEST_F(Query, OtherMessagesAreLeftToThePlatform) {
+    EXPECT_EQ(FALSE, fake::Send(dialog, WM_PAINT));
+    EXPECT_EQ(FALSE, fake::Send(dialog, WM_TIMER, 1));
+    EXPECT_FALSE(fake::Ended(dialog));
+}
+
+}  // namespace
