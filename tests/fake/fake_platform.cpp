@@ -96,6 +96,7 @@ struct World {
     DWORD iccFlags = 0;
     std::map<int, int> iconLoads;
     int failThreads = 0;
+    DWORD threadStartError = 0;
     struct Thread {
         LPTHREAD_START_ROUTINE routine;
         std::thread thread;
@@ -796,7 +797,9 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
     }
     KernelHandle* k = NewHandle(Kind::Thread);
     auto done = std::make_shared<std::atomic<bool>>(false);
-    W().threads.push_back({start, std::thread([start, param, done] {
+    DWORD startError = W().threadStartError;
+    W().threads.push_back({start, std::thread([start, param, done, startError] {
+                               lastError = startError;
                                start(param);
                                *done = true;
                            }),
@@ -956,6 +959,7 @@ void Reset() {
     w.iccFlags = 0;
     w.iconLoads.clear();
     w.failThreads = 0;
+    w.threadStartError = 0;
     w.blockWalks.clear();
     lastError = 0;
 }
@@ -1207,6 +1211,11 @@ int LoadIconCalls(int id) {
 void FailThreadCreation(int count) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     W().failThreads = count;
+}
+
+void SetThreadStartLastError(DWORD code) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().threadStartError = code;
 }
 
 void JoinThreads(LPTHREAD_START_ROUTINE routine) {

@@ -197,6 +197,9 @@ int LoadIconCalls(int id);
 
 // The next `count` CreateThread calls fail.
 void FailThreadCreation(int count);
+// Threads started from now on begin with this last-error value, as if an
+// earlier call on the thread had left it there. Reset sets it back to 0.
+void SetThreadStartLastError(DWORD code);
 // Joins every thread started with this routine so far.
 void JoinThreads(LPTHREAD_START_ROUTINE routine);
 

@@ -1,0 +1,154 @@
+// The module browser: ModuleDialog and the ListModules worker, which lists
+// the modules of the inspected process with name, base, size and entry.
+#include "modules/modules.h"
+
+#include <stdlib.h>
+
+#include "app/shell.h"
+#include "inspect/inspect.h"
+
+HWND ModuleWindow = nullptr;
+
+namespace {
+
+// The module handles the listing reads at most, and the size of the name
+// and line buffers in UTF-16 units.
+const DWORD MODULE_HANDLE_CAPACITY = 100;
+const size_t MODULE_TEXT_UNITS = 500;
+
+const WCHAR MODULE_SEPARATOR[] = L"---------------------------------------------";
+const WCHAR NAME_LABEL[] = L"模块名称为:";
+
+// "<label>0x%08x": eight digits for a 32-bit value; a wider value (the
+// x86_64 build) is shown in full rather than cut to its low half.
+void ComposeHexLine(WCHAR* line, LPCWSTR label, ULONGLONG value) {
+    DWORD high = static_cast<DWORD>(value >> 32);
+    DWORD low = static_cast<DWORD>(value);
+    if (high == 0)
+        wsprintfW(line, L"%s0x%08x", label, low);
+    else
+        wsprintfW(line, L"%s0x%x%08x", label, high, low);
+}
+
+void Append(LPCWSTR line) { LineListAppend(ModuleWindow, IDC_MODULE_LIST, line); }
+
+// "模块名称为:" and the name, the name cut short if the two would not fit
+// in the line buffer.
+void AppendNameLine(WCHAR* name) {
+    WCHAR line[MODULE_TEXT_UNITS];
+    wcscpy_s(line, MODULE_TEXT_UNITS, NAME_LABEL);
+    size_t room = MODULE_TEXT_UNITS - 1 - static_cast<size_t>(lstrlenW(NAME_LABEL));
+    if (static_cast<size_t>(lstrlenW(name)) > room) name[room] = 0;
+    wcscat_s(line, MODULE_TEXT_UNITS, name);
+    Append(line);
+}
+
+// The lines of the index-th module (counting from 1): six when everything
+// can be read, fewer with an error line when the name or the record cannot.
+void AppendModule(HANDLE process, HMODULE module, int index) {
+    WCHAR line[MODULE_TEXT_UNITS];
+    wsprintfW(line, L"第%d个模块信息", index);
+    Append(line);
+
+    WCHAR name[MODULE_TEXT_UNITS];
+    if (GetModuleBaseNameW(process, module, name, static_cast<DWORD>(MODULE_TEXT_UNITS)) == 0) {
+        Append(L"获取模块名有错误发生......");
+        Append(MODULE_SEPARATOR);
+        return;
+    }
+    AppendNameLine(name);
+
+    MODULEINFO info = {};
+    if (!GetModuleInformation(process, module, &info, sizeof(MODULEINFO))) {
+        Append(L"获取模块信息有错误发生......");
+        Append(MODULE_SEPARATOR);
+        return;
+    }
+    ComposeHexLine(line, L"模块基址为:", reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll));
+    Append(line);
+    wsprintfW(line, L"模块大小为:0x%08x", info.SizeOfImage);
+    Append(line);
+    ComposeHexLine(line, L"模块入口地址为:", reinterpret_cast<ULONG_PTR>(info.EntryPoint));
+    Append(line);
+    Append(MODULE_SEPARATOR);
+}
+
+// Starts ListModules for SelectedPid on a new thread and closes the
+// thread's handle. FALSE when no thread could be started.
+BOOL StartModuleListing() {
+    ModuleJob* job = static_cast<ModuleJob*>(malloc(sizeof(ModuleJob)));
+    if (!job) return FALSE;
+    job->pid = SelectedPid;
+    HANDLE thread = CreateThread(nullptr, 0, ListModules, job, 0, nullptr);
+    if (!thread) {
+        free(job);
+        return FALSE;
+    }
+    CloseHandle(thread);
+    return TRUE;
+}
+
+void NoticeNoWorker(HWND dialog) { Notice(dialog, L"显示堆信息有错误发生\n错误码:0x00000001", MB_ICONERROR); }
+
+BOOL ModuleDialog_OnInitDialog(HWND dialog) {
+    ModuleWindow = dialog;
+    CenterOnScreen(dialog);
+    if (!StartModuleListing()) {
+        NoticeNoWorker(dialog);
+        EndDialog(dialog, 0);
+    }
+    return TRUE;
+}
+
+INT_PTR ModuleDialog_OnCommand(HWND dialog, WPARAM wParam) {
+    if (LOWORD(wParam) != IDC_REFRESH) return TRUE;
+    if (StartModuleListing()) return FALSE;
+    NoticeNoWorker(dialog);
+    return TRUE;
+}
+
+}  // namespace
+
+DWORD WINAPI ListModules(LPVOID param) {
+    ModuleJob* job = static_cast<ModuleJob*>(param);
+    DWORD pid = job->pid;
+    free(job);
+
+    HANDLE process = OpenProcess(MORVANE_ACCESS_ALL, FALSE, pid);
+    if (!process) {
+        Notice(ModuleWindow, L"无法执行!\n错误码:0x00000001", MB_ICONERROR);
+        return 0;
+    }
+    HMODULE handles[MODULE_HANDLE_CAPACITY];
+    DWORD needed = 0;
+    if (!EnumProcessModules(process, handles, sizeof handles, &needed)) {
+        Notice(ModuleWindow, L"无法执行!\n错误码:0x00000002", MB_ICONERROR);
+        CloseHandle(process);
+        return 0;
+    }
+    DWORD count = needed / static_cast<DWORD>(sizeof(HMODULE));
+
+    LineListClear(ModuleWindow, IDC_MODULE_LIST);
+    WCHAR line[MODULE_TEXT_UNITS];
+    wsprintfW(line, L"模块总数量:%d个", static_cast<int>(count));
+    Append(line);
+    Append(MODULE_SEPARATOR);
+    for (DWORD i = 0; i < count && i < MODULE_HANDLE_CAPACITY; ++i)
+        AppendModule(process, handles[i], static_cast<int>(i + 1));
+    CloseHandle(process);
+    return 1;
+}
+
+INT_PTR CALLBACK ModuleDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        return ModuleDialog_OnInitDialog(dialog);
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return TRUE;
+    case WM_COMMAND:
+        return ModuleDialog_OnCommand(dialog, wParam);
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,256 @@
+// ModuleDialog driven as the platform would, with the ListModules worker
+// listing the modules of a fake process.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "inspect/inspect.h"
+#include "modules/modules.h"
+#include "resources/resource.h"
+#include "tests/fake/fake_platform.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const DWORD kPid = 3131;
+const char kSeparator[] = "---------------------------------------------";
+const char kNoWorker[] = "显示堆信息有错误发生\n错误码:0x00000001";
+
+fake::Module MakeModule(const std::string& name, ULONG_PTR base, DWORD size, ULONG_PTR entry) {
+    fake::Module m;
+    m.name = fake::Utf16(name);
+    m.base = base;
+    m.size = size;
+    m.entry = entry;
+    return m;
+}
+
+std::vector<fake::Module> ThreeModules() {
+    return {MakeModule("target.exe", 0x00400000, 0x00023000, 0x00411234),
+            MakeModule("kernel32.dll", 0x76540000, 0x000f0000, 0x7655e000),
+            MakeModule("user32.dll", 0x77110000, 0x00190000, 0x77121a30)};
+}
+
+class ModuleDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::Reset();
+        SelectedPid = kPid;
+    }
+
+    void TearDown() override {
+        fake::JoinThreads(ListModules);
+        EXPECT_EQ(0, fake::OpenKernelHandles());
+        EXPECT_EQ(0, fake::OpenThreadHandles());
+    }
+
+    fake::Process& Target() { return fake::AddProcess(kPid); }
+
+    // Opens the dialog and waits for its first listing.
+    HWND Open() {
+        HWND d = fake::NewDialog(IDD_MODULE, ModuleDialog);
+        EXPECT_EQ(TRUE, fake::Send(d, WM_INITDIALOG));
+        fake::JoinThreads(ListModules);
+        return d;
+    }
+
+    INT_PTR Refresh(HWND d) {
+        INT_PTR result = fake::Command(d, IDC_REFRESH);
+        fake::JoinThreads(ListModules);
+        return result;
+    }
+
+    static void ExpectErrorBox(const fake::Box& box, HWND owner, const char* text) {
+        EXPECT_EQ(owner, box.owner);
+        EXPECT_EQ(text, box.text);
+        EXPECT_EQ("提示", box.caption);
+        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), box.type);
+    }
+};
+
+// ---- listing ---------------------------------------------------------------
+
+TEST_F(ModuleDialogTest, ThreeReadableModulesGiveTwentyLines) {
+    Target().modules = ThreeModules();
+    HWND d = Open();
+    EXPECT_EQ(d, ModuleWindow);
+    Lines expected = {"模块总数量:3个",          kSeparator,
+                      "第1个模块信息",           "模块名称为:target.exe",
+                      "模块基址为:0x00400000",   "模块大小为:0x00023000",
+                      "模块入口地址为:0x00411234", kSeparator,
+                      "第2个模块信息",           "模块名称为:kernel32.dll",
+                      "模块基址为:0x76540000",   "模块大小为:0x000f0000",
+                      "模块入口地址为:0x7655e000", kSeparator,
+                      "第3个模块信息",           "模块名称为:user32.dll",
+                      "模块基址为:0x77110000",   "模块大小为:0x00190000",
+                      "模块入口地址为:0x77121a30", kSeparator};
+    EXPECT_EQ(expected, fake::Lines(d, IDC_MODULE_LIST));
+    EXPECT_TRUE(fake::Boxes().empty()) << "a successful listing shows no notice";
+    std::vector<fake::OpenCall> opens = fake::OpenCalls();
+    ASSERT_EQ(1u, opens.size());
+    EXPECT_EQ(kPid, opens[0].pid);
+    EXPECT_EQ(MORVANE_ACCESS_ALL, opens[0].access);
+    EXPECT_EQ(FALSE, opens[0].inherit);
+    EXPECT_FALSE(fake::Ended(d));
+    EXPECT_EQ(1u, fake::Placements(d).size()) << "the dialog is centred once";
+}
+
+TEST_F(ModuleDialogTest, MoreModulesThanTheArrayHoldsGiveTheFullCountAndTheFirstHundred) {
+    fake::Process& p = Target();
+    for (ULONG_PTR i = 0; i < 150; ++i)
+        p.modules.push_back(MakeModule("m" + std::to_string(i) + ".dll", 0x10000000 + i * 0x10000, 0x1000, 0));
+    HWND d = Open();
+    Lines lines = fake::Lines(d, IDC_MODULE_LIST);
+    ASSERT_EQ(2u + 100u * 6u, lines.size());
+    EXPECT_EQ("模块总数量:150个", lines[0]);
+    EXPECT_EQ("第100个模块信息", lines[2 + 99 * 6]);
+    EXPECT_EQ("模块名称为:m99.dll", lines[2 + 99 * 6 + 1]);
+    EXPECT_EQ(kSeparator, lines.back());
+}
+
+TEST_F(ModuleDialogTest, AModuleWhoseNameOrRecordCannotBeReadGetsAnErrorLineAndTheListingGoesOn) {
+    std::vector<fake::Module> modules = ThreeModules();
+    modules[0].nameFails = true;
+    modules[1].infoFails = true;
+    Target().modules = modules;
+    HWND d = Open();
+    Lines expected = {"模块总数量:3个", kSeparator,
+                      "第1个模块信息", "获取模块名有错误发生......", kSeparator,
+                      "第2个模块信息", "模块名称为:kernel32.dll", "获取模块信息有错误发生......", kSeparator,
+                      "第3个模块信息", "模块名称为:user32.dll", "模块基址为:0x77110000", "模块大小为:0x00190000",
+                      "模块入口地址为:0x77121a30", kSeparator};
+    EXPECT_EQ(expected, fake::Lines(d, IDC_MODULE_LIST));
+    EXPECT_TRUE(fake::Boxes().empty());
+}
+
+TEST_F(ModuleDialogTest, ANameTooLongForTheLineIsCutToFit) {
+    std::string longName(600, 'n');
+    Target().modules = {MakeModule(longName, 0x00400000, 0x1000, 0x00401000)};
+    HWND d = Open();
+    Lines lines = fake::Lines(d, IDC_MODULE_LIST);
+    ASSERT_EQ(8u, lines.size());
+    // The line buffer holds 500 units with its terminator; the prefix takes 6.
+    EXPECT_EQ("模块名称为:" + std::string(499 - 6, 'n'), lines[3]);
+    EXPECT_EQ("模块基址为:0x00400000", lines[4]);
+}
+
+TEST_F(ModuleDialogTest, AddressesWiderThanThirtyTwoBitsAreShownInFull) {
+    if (sizeof(ULONG_PTR) < 8) GTEST_SKIP() << "only a 64-bit build has such addresses";
+    Target().modules = {MakeModule("ntdll.dll", static_cast<ULONG_PTR>(0x7ffb12340000ull), 0x001f8000,
+                                   static_cast<ULONG_PTR>(0x7ffb12351a20ull))};
+    HWND d = Open();
+    Lines lines = fake::Lines(d, IDC_MODULE_LIST);
+    ASSERT_EQ(8u, lines.size());
+    EXPECT_EQ("模块基址为:0x7ffb12340000", lines[4]);
+    EXPECT_EQ("模块大小为:0x001f8000", lines[5]);
+    EXPECT_EQ("模块入口地址为:0x7ffb12351a20", lines[6]);
+}
+
+TEST_F(ModuleDialogTest, AProcessWithoutModulesGivesTheCountAndTheSeparator) {
+    Target();
+    HWND d = Open();
+    EXPECT_EQ((Lines{"模块总数量:0个", kSeparator}), fake::Lines(d, IDC_MODULE_LIST));
+}
+
+// ---- failures --------------------------------------------------------------
+
+TEST_F(ModuleDialogTest, WorkerFailuresShowTheirCodeAndLeaveTheListAsItWas) {
+    struct Case {
+        const char* what;
+        DWORD granted;
+        bool enumFails;
+        bool gone;
+        const char* text;
+    } cases[] = {
+        {"all access refused", MORVANE_ACCESS_COUNTERS, false, false, "无法执行!\n错误码:0x00000001"},
+        {"process gone", 0xFFFFFFFFu, false, true, "无法执行!\n错误码:0x00000001"},
+        {"modules cannot be enumerated", 0xFFFFFFFFu, true, false, "无法执行!\n错误码:0x00000002"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Reset();
+        SelectedPid = kPid;
+        Target().modules = ThreeModules();
+        HWND d = Open();
+        Lines before = fake::Lines(d, IDC_MODULE_LIST);
+        ASSERT_EQ(20u, before.size());
+
+        if (c.gone) {
+            fake::RemoveProcess(kPid);
+        } else {
+            fake::Process& p = Target();
+            p.modules = {MakeModule("other.dll", 0x10000000, 0x1000, 0)};
+            p.grantedAccess = c.granted;
+            p.enumModulesFails = c.enumFails;
+        }
+        EXPECT_EQ(FALSE, Refresh(d));
+        std::vector<fake::Box> boxes = fake::Boxes();
+        ASSERT_EQ(1u, boxes.size());
+        ExpectErrorBox(boxes[0], d, c.text);
+        EXPECT_EQ(before, fake::Lines(d, IDC_MODULE_LIST));
+        EXPECT_FALSE(fake::Ended(d));
+        EXPECT_EQ(0, fake::OpenKernelHandles());
+    }
+}
+
+TEST_F(ModuleDialogTest, NoWorkerAtOpeningEndsTheDialog) {
+    Target().modules = ThreeModules();
+    fake::FailThreadCreation(1);
+    HWND d = Open();
+    std::vector<fake::Box> boxes = fake::Boxes();
+    ASSERT_EQ(1u, boxes.size());
+    ExpectErrorBox(boxes[0], d, kNoWorker);
+    EXPECT_TRUE(fake::Ended(d));
+    EXPECT_EQ(0, fake::EndResult(d));
+    EXPECT_EQ(Lines{}, fake::Lines(d, IDC_MODULE_LIST));
+}
+
+TEST_F(ModuleDialogTest, NoWorkerAtRefreshKeepsTheDialogAndTheList) {
+    Target().modules = ThreeModules();
+    HWND d = Open();
+    Lines before = fake::Lines(d, IDC_MODULE_LIST);
+    fake::FailThreadCreation(1);
+    EXPECT_EQ(TRUE, Refresh(d));
+    std::vector<fake::Box> boxes = fake::Boxes();
+    ASSERT_EQ(1u, boxes.size());
+    ExpectErrorBox(boxes[0], d, kNoWorker);
+    EXPECT_FALSE(fake::Ended(d));
+    EXPECT_EQ(before, fake::Lines(d, IDC_MODULE_LIST));
+}
+
+// ---- commands and messages -------------------------------------------------
+
+TEST_F(ModuleDialogTest, EnterListsAgainForTheCurrentlySelectedProcess) {
+    Target().modules = ThreeModules();
+    HWND d = Open();
+    fake::AddProcess(kPid + 1).modules = {MakeModule("other.exe", 0x00400000, 0x5000, 0x00401000)};
+    SelectedPid = kPid + 1;
+    EXPECT_EQ(FALSE, Refresh(d));
+    Lines lines = fake::Lines(d, IDC_MODULE_LIST);
+    ASSERT_EQ(8u, lines.size());
+    EXPECT_EQ("模块总数量:1个", lines[0]);
+    EXPECT_EQ("模块名称为:other.exe", lines[3]);
+    EXPECT_EQ(2u, fake::OpenCalls().size());
+}
+
+TEST_F(ModuleDialogTest, EscapeOtherCommandsAndOtherMessagesDoNothingAndCloseEnds) {
+    Target().modules = ThreeModules();
+    HWND d = Open();
+    Lines before = fake::Lines(d, IDC_MODULE_LIST);
+
+    EXPECT_EQ(TRUE, fake::Command(d, IDCANCEL));
+    EXPECT_EQ(TRUE, fake::Command(d, IDC_MODULE_LIST, LBN_SELCHANGE));
+    EXPECT_EQ(FALSE, fake::Send(d, WM_TIMER, 1, 0));
+    fake::JoinThreads(ListModules);
+    EXPECT_EQ(1u, fake::OpenCalls().size()) << "no further listing was started";
+    EXPECT_FALSE(fake::Ended(d));
+    EXPECT_EQ(before, fake::Lines(d, IDC_MODULE_LIST));
+
+    EXPECT_EQ(TRUE, fake::Send(d, WM_CLOSE));
+    EXPECT_TRUE(fake::Ended(d));
+    EXPECT_EQ(0, fake::EndResult(d));
+}
+
+}  // namespace
