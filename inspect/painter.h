@@ -7,13 +7,18 @@
 // The manual-reset event that asks for a pass.
 extern HANDLE DrawRequest;
 
-// Creates DrawRequest and starts the painter thread; called once.
+// Creates DrawRequest and starts the painter thread. Only the first call
+// does anything. Requests can be made (and are kept) before it.
 void StartMemoryMapPainter();
 
 // Asks for a pass. `announce` asks for the notice "内存分布绘制完成!" at the
 // end of the pass; requests merge until the painter wakes, and a merged pass
 // announces when any of its requests did.
 void RequestMemoryMap(BOOL announce);
+
+// Ends the requests a pass serves: resets DrawRequest and returns whether
+// any of them asked for the notice. The painter calls it after drawing.
+BOOL TakeMapRequest();
 
 // The painter thread's routine.
 DWORD WINAPI MemoryMapPainter(LPVOID);

@@ -308,6 +308,7 @@ BOOL PostMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 int GetSystemMetrics(int index);
 BOOL GetWindowRect(HWND window, LPRECT rect);
 BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
+BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 HDC GetDC(HWND window);
 int ReleaseDC(HWND window, HDC dc);
 int wsprintfW(LPWSTR out, LPCWSTR format, ...);

@@ -1,6 +1,7 @@
 // The fake world behind platform/platform.h on the host. See fake_platform.h.
 #include "tests/fake/fake_platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdarg>
@@ -86,6 +87,8 @@ struct World {
     std::vector<fake::Box> boxes;
     std::function<void(const fake::Box&)> boxHook;
     std::vector<fake::DrawnLine> lines;
+    bool recordLines = true;
+    long long lineCount = 0;
     int pensDeletedWhileSelected = 0;
     std::vector<HWND> dcWindows;
     MEMORYSTATUSEX status = {};
@@ -410,6 +413,13 @@ BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT fl
     return TRUE;
 }
 
+BOOL InvalidateRect(HWND window, const RECT*, BOOL) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!IsLiveWindow(window)) return FALSE;
+    if (window->controlId) window->parent->controls[window->controlId].invalidated++;
+    return TRUE;
+}
+
 HDC GetDC(HWND window) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     W().dcWindows.push_back(window);
@@ -538,7 +548,8 @@ BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous) {
 BOOL LineTo(HDC dc, int x, int y) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     if (!dc) return FALSE;
-    W().lines.push_back({dc->pen->color, dc->pen->width, dc->x, dc->y, x, y});
+    W().lineCount++;
+    if (W().recordLines) W().lines.push_back({dc->pen->color, dc->pen->width, dc->x, dc->y, x, y});
     dc->x = x;
     dc->y = y;
     return TRUE;
@@ -600,10 +611,15 @@ SIZE_T VirtualQueryEx(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION
         return 0;
     }
     ULONG_PTR a = reinterpret_cast<ULONG_PTR>(address);
-    for (size_t i = 0; i < p->regions.size(); ++i) {
-        const fake::Region& r = p->regions[i];
-        if (a < r.base || a - r.base >= r.size) continue;
-        if (p->queryFailsAtRegion >= 0 && static_cast<int>(i) >= p->queryFailsAtRegion) break;
+    // Regions are in address order: the candidate is the last one that
+    // starts at or below the address.
+    auto after = std::upper_bound(p->regions.begin(), p->regions.end(), a,
+                                  [](ULONG_PTR x, const fake::Region& r) { return x < r.base; });
+    size_t i = static_cast<size_t>(after - p->regions.begin());
+    bool inside = i > 0 && a - p->regions[i - 1].base < p->regions[i - 1].size;
+    bool failing = p->queryFailsAtRegion >= 0 && static_cast<int>(i - 1) >= p->queryFailsAtRegion;
+    if (inside && !failing) {
+        const fake::Region& r = p->regions[i - 1];
         *record = {};
         record->BaseAddress = reinterpret_cast<PVOID>(r.base);
         record->AllocationBase = r.state == MEM_FREE ? nullptr : reinterpret_cast<PVOID>(r.base);
@@ -949,6 +965,8 @@ void Reset() {
     }
     w.boxHook = nullptr;
     w.lines.clear();
+    w.recordLines = true;
+    w.lineCount = 0;
     w.pensDeletedWhileSelected = 0;
     w.dcWindows.clear();
     w.status = {};
@@ -1143,6 +1161,17 @@ std::vector<DrawnLine> DrawnLines() {
 void ClearDrawnLines() {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     W().lines.clear();
+    W().lineCount = 0;
+}
+
+void SetLineRecording(bool on) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().recordLines = on;
+}
+
+long long LineDrawCount() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return W().lineCount;
 }
 
 int OpenDCs() {

@@ -94,6 +94,7 @@ struct Control {
     int selection = LB_ERR;
     int redrawOffCount = 0;             // WM_SETREDRAW FALSE received
     int redrawOnCount = 0;              // WM_SETREDRAW TRUE received
+    int invalidated = 0;                // InvalidateRect calls
     WPARAM storageItems = 0;            // last LB_INITSTORAGE item count
     COLORREF barColor = 0;
     COLORREF backColor = 0;
@@ -173,6 +174,10 @@ struct DrawnLine {
     int x0, y0, x1, y1;
 };
 std::vector<DrawnLine> DrawnLines();
+// With recording off, line draws are only counted (for benchmarks that
+// draw tens of millions of lines).
+void SetLineRecording(bool on);
+long long LineDrawCount();
 void ClearDrawnLines();
 int OpenDCs();          // taken with GetDC, not yet released
 int LivePens();         // created, not yet deleted

@@ -1,0 +1,136 @@
+// The memory map painter: two blue columns at the right of the process
+// memory dialog, with committed spans marked in red on the left one and
+// reserved spans in green on the right one, address 0 at the top and the
+// 2 GB mark at the bottom.
+#include "inspect/painter.h"
+
+#include "app/shell.h"
+#include "inspect/inspect.h"
+#include "inspect/regions.h"
+
+HANDLE DrawRequest = nullptr;
+
+namespace {
+
+bool PainterStarted = false;
+CRITICAL_SECTION RequestLock;
+BOOL PendingAnnounce = FALSE;
+
+// The painter's own copies of the region lists, taken under the lock at the
+// start of each stage so that a walk rewriting the lists never hands it a
+// half-written span or a count beyond what was written.
+RegionSpan PassSpans[REGION_LIST_CAPACITY];
+
+// Creates the request event and its lock. Called on the UI thread only,
+// before the painter thread exists.
+void PrepareRequests() {
+    if (DrawRequest) return;
+    InitRegionLists();
+    InitializeCriticalSection(&RequestLock);
+    DrawRequest = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+DWORD CopySpans(const RegionList& list) {
+    EnterCriticalSection(&RegionListsLock);
+    DWORD count = list.count <= REGION_LIST_CAPACITY ? list.count : REGION_LIST_CAPACITY;
+    for (DWORD i = 0; i < count; ++i) PassSpans[i] = list.spans[i];
+    LeaveCriticalSection(&RegionListsLock);
+    return count;
+}
+
+void DrawRow(HDC dc, int left, int right, int y) {
+    MoveToEx(dc, left, y, nullptr);
+    LineTo(dc, right, y);
+}
+
+void PaintBackground(HDC dc) {
+    HPEN pen = CreatePen(PS_SOLID, 4, RGB(0, 0, 255));
+    HGDIOBJ previous = SelectObject(dc, pen);
+    for (int y = MAP_TOP; y < MAP_BOTTOM; y += 4) {
+        DrawRow(dc, MAP_COMMITTED_LEFT, MAP_COMMITTED_RIGHT, y);
+        DrawRow(dc, MAP_RESERVED_LEFT, MAP_RESERVED_RIGHT, y);
+    }
+    SelectObject(dc, previous);
+    DeleteObject(pen);
+}
+
+// Marks every span of a list in one column, one line per row it covers.
+void MarkSpans(HDC dc, const RegionList& list, COLORREF color, int left, int right) {
+    DWORD count = CopySpans(list);
+    if (count == 0) return;
+    HPEN pen = CreatePen(PS_SOLID, 1, color);
+    HGDIOBJ previous = SelectObject(dc, pen);
+    for (DWORD i = 0; i < count; ++i) {
+        int first, last;
+        if (!MapSpanRows(PassSpans[i].base, PassSpans[i].size, &first, &last)) continue;
+        for (int y = first; y <= last; ++y) DrawRow(dc, left, right, y);
+    }
+    SelectObject(dc, previous);
+    DeleteObject(pen);
+}
+
+}  // namespace
+
+int MapRowOf(DWORD address) { return static_cast<int>(static_cast<double>(address) * 396.0 / 2147483647.0 + 20.0); }
+
+// Stepping from base in 50-byte steps while the address stays within
+// base + size visits base, base + 50, ... up to base + 50 * (size / 50). One
+// pixel row covers millions of bytes, so the steps mark every row from the
+// first address's to the last's, and no other.
+bool MapSpanRows(DWORD base, DWORD size, int* first, int* last) {
+    if (size > 0xFFFFFFFFu - base) return false;  // base + size reaches 2^32
+    DWORD lastStep = base + size / MAP_ADDRESS_STEP * MAP_ADDRESS_STEP;
+    *first = MapRowOf(base);
+    *last = MapRowOf(lastStep);
+    return true;
+}
+
+void PaintMemoryMap(HDC dc) {
+    PaintBackground(dc);
+    MarkSpans(dc, CommittedRegions, RGB(255, 0, 0), MAP_COMMITTED_LEFT, MAP_COMMITTED_RIGHT);
+    MarkSpans(dc, ReservedRegions, RGB(0, 255, 0), MAP_RESERVED_LEFT, MAP_RESERVED_RIGHT);
+}
+
+void StartMemoryMapPainter() {
+    if (PainterStarted) return;
+    PainterStarted = true;
+    PrepareRequests();
+    HANDLE thread = CreateThread(nullptr, 0, MemoryMapPainter, nullptr, 0, nullptr);
+    if (thread) CloseHandle(thread);
+}
+
+void RequestMemoryMap(BOOL announce) {
+    PrepareRequests();
+    EnterCriticalSection(&RequestLock);
+    if (announce) PendingAnnounce = TRUE;
+    SetEvent(DrawRequest);
+    LeaveCriticalSection(&RequestLock);
+}
+
+BOOL TakeMapRequest() {
+    EnterCriticalSection(&RequestLock);
+    ResetEvent(DrawRequest);
+    BOOL announce = PendingAnnounce;
+    PendingAnnounce = FALSE;
+    LeaveCriticalSection(&RequestLock);
+    return announce;
+}
+
+DWORD WINAPI MemoryMapPainter(LPVOID) {
+    for (;;) {
+        if (WaitForSingleObject(DrawRequest, INFINITE) != WAIT_OBJECT_0) return 0;
+        HWND dialog = ProcessMemoryWindow;
+        // A request left by a dialog that has since closed has no window to
+        // draw into or to own the notice.
+        if (!IsWindow(dialog)) {
+            TakeMapRequest();
+            continue;
+        }
+        HDC dc = GetDC(dialog);
+        if (dc) {
+            PaintMemoryMap(dc);
+            ReleaseDC(dialog, dc);
+        }
+        if (TakeMapRequest()) Notice(dialog, L"内存分布绘制完成!", MB_ICONINFORMATION);
+    }
+}

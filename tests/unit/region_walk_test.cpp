@@ -1,0 +1,303 @@
+// The region walk: the six-line region table and the kept spans.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+#include "inspect/inspect.h"
+#include "inspect/painter.h"
+#include "inspect/regions.h"
+#include "resources/resource.h"
+#include "tests/fake/fake_platform.h"
+
+namespace {
+
+const char* const Separator = "----------------------------------------------------";
+
+fake::Region R(ULONG_PTR base, SIZE_T size, DWORD state, DWORD protect = 0, DWORD type = 0) {
+    fake::Region r;
+    r.base = base;
+    r.size = size;
+    r.state = state;
+    r.allocationProtect = protect;
+    r.type = type;
+    return r;
+}
+
+// Regions laid end to end from address 0.
+void Layout(fake::Process& p, std::initializer_list<fake::Region> regions) {
+    ULONG_PTR next = 0;
+    for (fake::Region r : regions) {
+        r.base = next;
+        next += r.size;
+        p.regions.push_back(r);
+    }
+}
+
+std::vector<std::pair<DWORD, DWORD>> Spans(const RegionList& list) {
+    std::vector<std::pair<DWORD, DWORD>> out;
+    for (DWORD i = 0; i < list.count; ++i) out.push_back({list.spans[i].base, list.spans[i].size});
+    return out;
+}
+
+class RegionWalk : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::Reset();
+        ProcessMemoryWindow = fake::NewDialog(IDD_PROCESS_MEMORY);
+        SelectedPid = 100;
+    }
+    std::vector<std::string> Table() { return fake::Lines(ProcessMemoryWindow, IDC_REGIONS); }
+};
+
+TEST_F(RegionWalk, EveryRegionGivesSixLinesInOrder) {
+    fake::Process& p = fake::AddProcess(100);
+    Layout(p, {R(0, 0x10000, MEM_FREE), R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE),
+               R(0, 0xF000, MEM_RESERVE, PAGE_READWRITE, MEM_PRIVATE),
+               R(0, 0x3000, MEM_COMMIT, PAGE_EXECUTE_WRITECOPY, MEM_IMAGE),
+               R(0, 0x2000, MEM_COMMIT, PAGE_READONLY, MEM_MAPPED)});
+
+    ASSERT_EQ(1, WalkRegions());
+
+    std::vector<std::string> expected = {
+        Separator, "区域基址为:0x00000000", "",                        "未用",   "",     "大小:0x00010000字节",
+        Separator, "区域基址为:0x00010000", "PAGE_READWRITE ",         "已调拨", "私有", "大小:0x00001000字节",
+        Separator, "区域基址为:0x00011000", "PAGE_READWRITE ",         "已预留", "私有", "大小:0x0000f000字节",
+        Separator, "区域基址为:0x00020000", "PAGE_EXECUTE_WRITECOPY ", "已调拨", "镜像", "大小:0x00003000字节",
+        Separator, "区域基址为:0x00023000", "PAGE_READONLY ",          "已调拨", "映射", "大小:0x00002000字节",
+    };
+    EXPECT_EQ(expected, Table());
+    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0x10000, 0x1000}, {0x20000, 0x3000}, {0x23000, 0x2000}}),
+              Spans(CommittedRegions));
+    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0x11000, 0xF000}}), Spans(ReservedRegions));
+    EXPECT_TRUE(fake::Boxes().empty());
+}
+
+TEST_F(RegionWalk, OpensForQueryOnlyAndClosesTheProcess) {
+    Layout(fake::AddProcess(100), {R(0, 0x10000, MEM_FREE)});
+    ASSERT_EQ(1, WalkRegions());
+    ASSERT_EQ(1u, fake::OpenCalls().size());
+    EXPECT_EQ(0x400u, fake::OpenCalls()[0].access);
+    EXPECT_EQ(FALSE, fake::OpenCalls()[0].inherit);
+    EXPECT_EQ(100u, fake::OpenCalls()[0].pid);
+    EXPECT_EQ(0, fake::OpenKernelHandles());
+}
+
+TEST_F(RegionWalk, UnlistedStateAndTypeGiveEmptyLinesAndKeepNoSpan) {
+    Layout(fake::AddProcess(100), {R(0, 0x1000, 0x4000, PAGE_READWRITE, 0x80000)});
+    ASSERT_EQ(1, WalkRegions());
+    EXPECT_EQ((std::vector<std::string>{Separator, "区域基址为:0x00000000", "PAGE_READWRITE ", "", "",
+                                        "大小:0x00001000字节"}),
+              Table());
+    EXPECT_EQ(0u, CommittedRegions.count);
+    EXPECT_EQ(0u, ReservedRegions.count);
+}
+
+TEST_F(RegionWalk, ProtectionNamesFollowTheTableOrderEachWithABlank) {
+    struct Case {
+        DWORD protect;
+        const char* line;
+    } cases[] = {
+        {0x40, "PAGE_EXECUTE_READWRITE "},
+        {0x04, "PAGE_READWRITE "},
+        {0x104, "PAGE_READWRITE PAGE_GUARD "},
+        {0x0, ""},
+        {0x01, "PAGE_NOACCESS "},
+        {0x302, "PAGE_READONLY PAGE_GUARD PAGE_NOCACHE "},
+        {0x408, "PAGE_WRITECOPY PAGE_WRITECOMBINE "},
+        {0x30, "PAGE_EXECUTE PAGE_EXECUTE_READ "},
+    };
+    for (const Case& c : cases) {
+        WCHAR line[REGION_LINE_UNITS];
+        FormatProtection(c.protect, line, REGION_LINE_UNITS);
+        EXPECT_EQ(c.line, fake::Utf8(line)) << "protection 0x" << std::hex << c.protect;
+    }
+}
+
+TEST_F(RegionWalk, ProtectionNamesThatDoNotFitAreLeftOutWhole) {
+    // All eleven names take 177 units; the line holds 99 and a terminator.
+    WCHAR line[REGION_LINE_UNITS];
+    FormatProtection(0x7FF, line, REGION_LINE_UNITS);
+    EXPECT_EQ("PAGE_EXECUTE PAGE_EXECUTE_READ PAGE_EXECUTE_READWRITE PAGE_EXECUTE_WRITECOPY PAGE_NOACCESS ",
+              fake::Utf8(line));
+
+    // A later, shorter name still goes in when it fits.
+    WCHAR small[30];
+    FormatProtection(PAGE_EXECUTE_READWRITE | PAGE_GUARD, small, 30);
+    EXPECT_EQ("PAGE_EXECUTE_READWRITE ", fake::Utf8(small));
+    FormatProtection(PAGE_EXECUTE_READWRITE | PAGE_GUARD, small, 23);
+    EXPECT_EQ("PAGE_GUARD ", fake::Utf8(small));
+
+    // The walk itself survives a region with every bit set.
+    Layout(fake::AddProcess(100), {R(0, 0x1000, MEM_COMMIT, 0x7FF, MEM_PRIVATE)});
+    ASSERT_EQ(1, WalkRegions());
+    EXPECT_EQ(fake::Utf8(line), Table().at(2));
+}
+
+TEST_F(RegionWalk, ProcessThatCannotBeOpenedLeavesTheTableAndEmptiesTheLists) {
+    Layout(fake::AddProcess(100), {R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE),
+                                   R(0, 0x1000, MEM_RESERVE, PAGE_READWRITE, MEM_PRIVATE)});
+    ASSERT_EQ(1, WalkRegions());
+    std::vector<std::string> before = Table();
+    ASSERT_EQ(1u, CommittedRegions.count);
+
+    fake::RemoveProcess(100);
+    SetLastError(0);
+    EXPECT_EQ(0, WalkRegions());
+    EXPECT_EQ(1u, GetLastError());
+    EXPECT_EQ(before, Table());
+    EXPECT_EQ(0u, CommittedRegions.count);
+    EXPECT_EQ(0u, ReservedRegions.count);
+    std::vector<fake::Box> boxes = fake::Boxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("无法执行!", boxes[0].text);
+    EXPECT_EQ("提示", boxes[0].caption);
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), boxes[0].type);
+    EXPECT_EQ(ProcessMemoryWindow, boxes[0].owner);
+}
+
+TEST_F(RegionWalk, RefusedQueryAccessIsACannotOpen) {
+    fake::Process& p = fake::AddProcess(100);
+    Layout(p, {R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE)});
+    p.grantedAccess = PROCESS_VM_READ;
+    EXPECT_EQ(0, WalkRegions());
+    EXPECT_EQ(1u, GetLastError());
+    EXPECT_EQ(1u, fake::Boxes().size());
+}
+
+TEST_F(RegionWalk, ASecondWalkOfAnotherProcessKeepsNoSpanOfTheFirst) {
+    Layout(fake::AddProcess(100), {R(0, 0x10000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE),
+                                   R(0, 0x10000, MEM_RESERVE, PAGE_READWRITE, MEM_PRIVATE)});
+    Layout(fake::AddProcess(200), {R(0, 0x20000, MEM_FREE), R(0, 0x3000, MEM_COMMIT, PAGE_READONLY, MEM_IMAGE)});
+    ASSERT_EQ(1, WalkRegions());
+    SelectedPid = 200;
+    ASSERT_EQ(1, WalkRegions());
+    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0x20000, 0x3000}}), Spans(CommittedRegions));
+    EXPECT_EQ(0u, ReservedRegions.count);
+    EXPECT_EQ(12u, Table().size());
+}
+
+TEST_F(RegionWalk, AFailingQueryEndsTheWalkWithWhatWasGathered) {
+    fake::Process& p = fake::AddProcess(100);
+    Layout(p, {R(0, 0x10000, MEM_FREE), R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE),
+               R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE)});
+    p.queryFailsAtRegion = 2;
+    EXPECT_EQ(1, WalkRegions());
+    EXPECT_EQ(12u, Table().size());
+    EXPECT_EQ(1u, CommittedRegions.count);
+    EXPECT_EQ(0, fake::OpenKernelHandles());
+}
+
+TEST_F(RegionWalk, TheWalkEndsWhereTheNextAddressReaches4GB) {
+    fake::Process& p = fake::AddProcess(100);
+    Layout(p, {R(0, 0xFFFF0000, MEM_FREE), R(0, 0x10000, MEM_RESERVE, PAGE_NOACCESS, MEM_PRIVATE),
+               // Beyond 2^32 (64-bit processes only): never asked for.
+               R(0, 0x10000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE)});
+    ASSERT_EQ(1, WalkRegions());
+    std::vector<std::string> table = Table();
+    ASSERT_EQ(12u, table.size());
+    EXPECT_EQ("区域基址为:0xffff0000", table[7]);
+    EXPECT_EQ("大小:0x00010000字节", table[11]);
+    EXPECT_EQ(0u, CommittedRegions.count);
+    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0xFFFF0000, 0x10000}}), Spans(ReservedRegions));
+}
+
+TEST_F(RegionWalk, ARegionCrossing4GBIsShownWholeAndEndsTheWalk) {
+    // The free space of a 64-bit process runs far past 2^32; its size is
+    // shown in full, not cut to 32 bits.
+    fake::Process& p = fake::AddProcess(100);
+    Layout(p, {R(0, 0x10000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE), R(0, 0x7FFEFFF0000ull, MEM_FREE),
+               R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE)});
+    ASSERT_EQ(1, WalkRegions());
+    std::vector<std::string> table = Table();
+    ASSERT_EQ(12u, table.size());
+    EXPECT_EQ("大小:0x000007ffefff0000字节", table[11]);
+}
+
+TEST_F(RegionWalk, ListsKeepTheirFirst10000SpansAndTheTableShowsEveryRegion) {
+    fake::Process& p = fake::AddProcess(100);
+    const int regions = 2 * REGION_LIST_CAPACITY + 10;
+    for (int i = 0; i < regions; ++i) {
+        DWORD state = i % 2 ? MEM_RESERVE : MEM_COMMIT;
+        p.regions.push_back(R(0x10000u + static_cast<ULONG_PTR>(i) * 0x1000, 0x1000, state, PAGE_READWRITE, MEM_PRIVATE));
+    }
+    p.regions.insert(p.regions.begin(), R(0, 0x10000, MEM_FREE));
+    ASSERT_EQ(1, WalkRegions());
+    EXPECT_EQ(6u * (regions + 1), Table().size());
+    ASSERT_EQ(static_cast<DWORD>(REGION_LIST_CAPACITY), CommittedRegions.count);
+    ASSERT_EQ(static_cast<DWORD>(REGION_LIST_CAPACITY), ReservedRegions.count);
+    EXPECT_EQ(0x10000u, CommittedRegions.spans[0].base);
+    EXPECT_EQ(0x10000u + 2 * (REGION_LIST_CAPACITY - 1) * 0x1000u, CommittedRegions.spans[REGION_LIST_CAPACITY - 1].base);
+    EXPECT_EQ(0x11000u + 2 * (REGION_LIST_CAPACITY - 1) * 0x1000u, ReservedRegions.spans[REGION_LIST_CAPACITY - 1].base);
+}
+
+TEST_F(RegionWalk, TheTableIsFilledWithItsRedrawingOff) {
+    Layout(fake::AddProcess(100), {R(0, 0x10000, MEM_FREE), R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE)});
+    ASSERT_EQ(1, WalkRegions());
+    const fake::Control& table = fake::Item(ProcessMemoryWindow, IDC_REGIONS);
+    std::vector<UINT> m = table.messages;
+    ASSERT_FALSE(m.empty());
+    EXPECT_EQ(static_cast<UINT>(WM_SETREDRAW), m.front());
+    EXPECT_EQ(static_cast<UINT>(WM_SETREDRAW), m.back());
+    EXPECT_EQ(1, table.redrawOffCount);
+    EXPECT_EQ(1, table.redrawOnCount);
+    EXPECT_GT(table.storageItems, 0u);
+    EXPECT_EQ(1, table.invalidated);
+    EXPECT_EQ(12u, table.lines.size());
+}
+
+// A walk rewriting the lists while passes read them: every pass draws the
+// rows of one process's spans (a prefix of them while a walk is under way),
+// never a mixture that a half-written span or a stale count would give.
+TEST_F(RegionWalk, PassesReadingDuringWalksSeeOnlyWrittenSpans) {
+    fake::Process& a = fake::AddProcess(100);
+    fake::Process& b = fake::AddProcess(200);
+    for (int i = 0; i < 300; ++i) {
+        a.regions.push_back(R(static_cast<ULONG_PTR>(i) * 0x400000, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE));
+        a.regions.push_back(R(static_cast<ULONG_PTR>(i) * 0x400000 + 0x1000, 0x3FF000, MEM_FREE));
+    }
+    b.regions.push_back(R(0, 0x60000000, MEM_FREE));
+    for (int i = 0; i < 100; ++i)
+        b.regions.push_back(R(0x60000000u + static_cast<ULONG_PTR>(i) * 0x1000, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE));
+    std::set<int> rowsA, rowsB;
+    for (const fake::Region& r : a.regions)
+        if (r.state == MEM_COMMIT) rowsA.insert(MapRowOf(static_cast<DWORD>(r.base)));
+    for (const fake::Region& r : b.regions)
+        if (r.state == MEM_COMMIT) rowsB.insert(MapRowOf(static_cast<DWORD>(r.base)));
+
+    fake::SetLineRecording(false);
+    HWND canvas = fake::NewDialog(IDD_PROCESS_MEMORY);
+    std::atomic<bool> stop(false);
+    std::atomic<int> mixed(0), passes(0);
+    InitRegionLists();
+    std::thread painter([&] {
+        while (!stop) {
+            // What a pass reads, through the same lock.
+            std::set<int> rows;
+            EnterCriticalSection(&RegionListsLock);
+            for (DWORD i = 0; i < CommittedRegions.count; ++i) rows.insert(MapRowOf(CommittedRegions.spans[i].base));
+            LeaveCriticalSection(&RegionListsLock);
+            bool inA = true, inB = true;
+            for (int r : rows) {
+                inA = inA && rowsA.count(r);
+                inB = inB && rowsB.count(r);
+            }
+            if (!inA && !inB) mixed++;
+            HDC dc = GetDC(canvas);
+            PaintMemoryMap(dc);
+            ReleaseDC(canvas, dc);
+            passes++;
+        }
+    });
+    for (int i = 0; i < 40; ++i) {
+        SelectedPid = i % 2 ? 200 : 100;
+        WalkRegions();
+    }
+    stop = true;
+    painter.join();
+    EXPECT_EQ(0, mixed.load());
+    EXPECT_GT(passes.load(), 0);
+}
+
+}  // namespace
