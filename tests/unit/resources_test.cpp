@@ -275,7 +275,7 @@ const uint16_t kStaticClass = 0x0082;
 const uint16_t kListBoxClass = 0x0083;
 const uint16_t kNamed = 0;
 
-struct ControlSpec {
+struct ExpectedControl {
     int32_t id;
     uint16_t atom;
     const char* className;  // when atom is kNamed
@@ -284,14 +284,14 @@ struct ControlSpec {
     int16_t x, y, cx, cy;
 };
 
-struct TemplateSpec {
+struct ExpectedTemplate {
     uint16_t number;
     const char* title;
     int16_t cx, cy;
-    std::vector<ControlSpec> controls;
+    std::vector<ExpectedControl> controls;
 };
 
-const TemplateSpec kMainWindow = {131, "Morvane by Quorvid", 288, 194, {
+const ExpectedTemplate kMainWindow = {131, "Morvane by Quorvid", 288, 194, {
     {-1, kButtonClass, nullptr, "系统全局状态", kGroup, 3, 3, 281, 102},
     {-1, kStaticClass, nullptr, "内存使用率", kLabel, 11, 15, 40, 11},
     {-1, kStaticClass, nullptr, "总物理内存大小", kLabel, 11, 25, 58, 11},
@@ -321,13 +321,13 @@ const TemplateSpec kMainWindow = {131, "Morvane by Quorvid", 288, 194, {
     {1026, kNamed, "msctls_progress32", "", kGauge, 13, 148, 33, 37},
 }};
 
-const TemplateSpec kQueryDialog = {132, "进程详细信息", 123, 24, {
+const ExpectedTemplate kQueryDialog = {132, "进程详细信息", 123, 24, {
     {-1, kStaticClass, nullptr, "PID", kLabel, 4, 4, 13, 8},
     {1005, kEditClass, nullptr, "", kIn, 19, 4, 63, 12},
     {1013, kButtonClass, nullptr, "查询", kButton, 86, 4, 35, 12},
 }};
 
-const TemplateSpec kProcessMemoryDialog = {135, "进程虚拟内存信息", 606, 306, {
+const ExpectedTemplate kProcessMemoryDialog = {135, "进程虚拟内存信息", 606, 306, {
     {1020, kListBoxClass, nullptr, "", kList, 0, 0, 369, 72},
     {1021, kListBoxClass, nullptr, "", kList, 0, 75, 369, 208},
     {1, kButtonClass, nullptr, "刷新", kButton, 406, 288, 165, 16},
@@ -337,25 +337,25 @@ const TemplateSpec kProcessMemoryDialog = {135, "进程虚拟内存信息", 606,
     {1031, kButtonClass, nullptr, "查看模块信息", kButton, 199, 287, 161, 16},
 }};
 
-const TemplateSpec kHeapDialog = {141, "堆信息", 293, 163, {
+const ExpectedTemplate kHeapDialog = {141, "堆信息", 293, 163, {
     {1, kButtonClass, nullptr, "刷新", kDefault, 239, 147, 50, 14},
     {1020, kListBoxClass, nullptr, "", kList, 0, 0, 119, 145},
     {1021, kListBoxClass, nullptr, "", kList, 125, 0, 167, 145},
 }};
 
-const TemplateSpec kModuleDialog = {145, "模块信息", 393, 216, {
+const ExpectedTemplate kModuleDialog = {145, "模块信息", 393, 216, {
     {1, kButtonClass, nullptr, "刷新", kDefault, 343, 200, 50, 14},
     {1020, kListBoxClass, nullptr, "", kListB, 0, 0, 393, 196},
 }};
 
-void CheckTemplate(const TemplateSpec& spec) {
+void CheckTemplate(const ExpectedTemplate& layout) {
     ASSERT_TRUE(Res().ok) << Res().error;
-    const Resource* res = Find(kDialogType, spec.number);
-    ASSERT_NE(res, nullptr) << "no dialog template " << spec.number;
+    const Resource* res = Find(kDialogType, layout.number);
+    ASSERT_NE(res, nullptr) << "no dialog template " << layout.number;
     EXPECT_EQ(kChinesePrc, res->language);
 
     Template t = ParseTemplate(res->data);
-    ASSERT_FALSE(t.bad) << "template " << spec.number << " ends before its last control";
+    ASSERT_FALSE(t.bad) << "template " << layout.number << " ends before its last control";
     EXPECT_LT(t.unread, 4u) << "bytes after the last control";
     EXPECT_EQ(1, t.dlgVer);
     EXPECT_EQ(0xFFFF, t.signature) << "not an extended template";
@@ -364,22 +364,22 @@ void CheckTemplate(const TemplateSpec& spec) {
     EXPECT_EQ(Hex(0x80C800C8), Hex(t.style));
     EXPECT_EQ(0, t.x);
     EXPECT_EQ(0, t.y);
-    EXPECT_EQ(spec.cx, t.cx);
-    EXPECT_EQ(spec.cy, t.cy);
+    EXPECT_EQ(layout.cx, t.cx);
+    EXPECT_EQ(layout.cy, t.cy);
     EXPECT_EQ("\"\"", Describe(t.menu)) << "a menu";
     EXPECT_EQ("\"\"", Describe(t.windowClass)) << "a private dialog class";
-    EXPECT_EQ(spec.title, fake::Utf8(t.title));
+    EXPECT_EQ(layout.title, fake::Utf8(t.title));
     EXPECT_EQ(8, t.pointSize);
     EXPECT_EQ(400, t.weight);
     EXPECT_EQ(0, t.italic);
     EXPECT_EQ(1, t.charset);
     EXPECT_EQ("MS Shell Dlg", fake::Utf8(t.face));
 
-    ASSERT_EQ(spec.controls.size(), t.items.size()) << "control count";
-    for (size_t i = 0; i < spec.controls.size(); ++i) {
-        const ControlSpec& want = spec.controls[i];
+    ASSERT_EQ(layout.controls.size(), t.items.size()) << "control count";
+    for (size_t i = 0; i < layout.controls.size(); ++i) {
+        const ExpectedControl& want = layout.controls[i];
         const Item& got = t.items[i];
-        SCOPED_TRACE("template " + std::to_string(spec.number) + ", control " +
+        SCOPED_TRACE("template " + std::to_string(layout.number) + ", control " +
                      std::to_string(i + 1) + " (number " + std::to_string(want.id) + ")");
         EXPECT_EQ(static_cast<uint32_t>(want.id), got.id);
         if (want.atom != kNamed) {
