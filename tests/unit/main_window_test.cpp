@@ -2,6 +2,7 @@
 // timer, its buttons, Enter/Escape and the close box; and the start-up.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "app/shell.h"
@@ -45,9 +46,20 @@ TEST_F(MainWindowTest, InitialisationColoursTheGaugeThenSetsItsRange) {
     EXPECT_EQ(static_cast<UINT>(PBM_SETRANGE), gauge.messages[2]);
 }
 
-TEST_F(MainWindowTest, InitialisationStartsThePainter) {
-    fake::Send(window, WM_INITDIALOG, 0, 0);
-    EXPECT_NE(nullptr, DrawRequest);
+// The painter starts once per process, so whether the main window starts it
+// can only be seen in a fresh process: the check runs in a child.
+TEST(MainWindowDeathTest, InitialisationStartsThePainter) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            fake::Reset();
+            HWND main = fake::NewDialog(IDD_MAIN_WINDOW, MainWindow);
+            bool idleBefore = DrawRequest == nullptr;
+            fake::Send(main, WM_INITDIALOG, 0, 0);
+            bool startedAfter = DrawRequest != nullptr && fake::OpenThreadHandles() == 0;
+            std::exit(idleBefore && startedAfter ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(MainWindowTest, InitialisationCentresWithTheBigIcon) {
