@@ -1,7 +1,10 @@
 // The process memory dialog, driven with the messages the platform sends it.
-// Map requests are observed on DrawRequest with no painter running: a
+// Map requests are observed on DrawRequest with no painter serving them: a
 // request leaves it set, and TakeMapRequest says whether it announces.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 #include "app/shell.h"
 #include "heaps/heaps.h"
@@ -46,8 +49,19 @@ class ProcessMemory : public ::testing::Test {
 protected:
     void SetUp() override {
         fake::Reset();
-        // Make sure the request event exists and nothing is pending.
-        RequestMemoryMap(FALSE);
+        // A painter thread started by another test of this process waits on
+        // the process's request event and would serve (and reset) the
+        // requests made here. Each test asks on an event of its own, which
+        // no painter waits on, and puts the real one back afterwards.
+        if (DrawRequest == nullptr) {
+            RequestMemoryMap(FALSE);  // creates the request machinery
+            TakeMapRequest();
+        } else {
+            WaitUntilNoPassIsRunning();
+        }
+        static HANDLE ownRequest = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        realRequest = DrawRequest;
+        DrawRequest = ownRequest;
         TakeMapRequest();
         SelectedPid = Pid;
         queryDialog = fake::NewDialog(IDD_QUERY);
@@ -56,6 +70,19 @@ protected:
     void TearDown() override {
         EXPECT_EQ(0, fake::OpenKernelHandles()) << "a process handle was left open";
         TakeMapRequest();
+        DrawRequest = realRequest;
+    }
+
+    // A painter left by another test may still be serving its last request;
+    // it is idle once nothing is pending and it holds no drawing context for
+    // a while.
+    static void WaitUntilNoPassIsRunning() {
+        int quiet = 0;
+        for (int i = 0; i < 500 && quiet < 3; ++i) {
+            bool idle = WaitForSingleObject(DrawRequest, 0) != WAIT_OBJECT_0 && fake::OpenDCs() == 0;
+            quiet = idle ? quiet + 1 : 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
 
     // Opens the dialog on a process that can be fully inspected.
@@ -82,6 +109,7 @@ protected:
         }
     }
 
+    HANDLE realRequest = nullptr;
     HWND queryDialog = nullptr;
     HWND dialog = nullptr;
 };
