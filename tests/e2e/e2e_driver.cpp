@@ -1,0 +1,1071 @@
+// The end-to-end driver: starts a target process whose memory it knows and
+// morvane.exe, then works morvane as a person would, by window messages
+// only: it finds windows by their titles, reads fields and list boxes,
+// types into the edit field, presses buttons, and reads and dismisses every
+// message box by its text. It checks what morvane shows against its own
+// queries of the platform and of the target.
+//
+//   e2e_driver MORVANE_EXE TARGET_EXE OUT_DIR [--measure]
+//
+// Writes OUT_DIR\e2e.log and screenshots OUT_DIR\NN-name.bmp; prints
+// "N passed, N failed" alone on its last line; exit code 0 when none failed.
+#include "e2e_expect.h"
+
+#include <commctrl.h>
+#include <psapi.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------- logging
+
+FILE* logFile = nullptr;
+int passed = 0;
+int failed = 0;
+
+void Log(const char* format, ...) {
+    char line[4096];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    fputs(line, stdout);
+    fputs("\n", stdout);
+    fflush(stdout);
+    if (logFile) {
+        fputs(line, logFile);
+        fputs("\n", logFile);
+        fflush(logFile);
+    }
+}
+
+std::string Escape(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+bool Check(bool ok, const std::string& what, const std::string& expected = std::string(),
+           const std::string& got = std::string()) {
+    if (ok) {
+        ++passed;
+        Log("PASS %s", what.c_str());
+    } else {
+        ++failed;
+        if (expected.empty() && got.empty()) Log("FAIL %s", what.c_str());
+        else Log("FAIL %s: expected \"%s\", got \"%s\"", what.c_str(), Escape(expected).c_str(), Escape(got).c_str());
+    }
+    return ok;
+}
+
+bool CheckEq(const std::string& expected, const std::string& got, const std::string& what) {
+    return Check(expected == got, what, expected, got);
+}
+
+// Compares two lists of lines; reports the count and the first difference.
+bool CheckLines(const std::vector<std::string>& expected, const std::vector<std::string>& got,
+                const std::string& what) {
+    size_t n = std::min(expected.size(), got.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (expected[i] != got[i]) {
+            return Check(false, what + " (line " + std::to_string(i) + " of " + std::to_string(got.size()) + ")",
+                         expected[i], got[i]);
+        }
+    }
+    if (expected.size() != got.size()) {
+        return Check(false, what + " (line count)", std::to_string(expected.size()), std::to_string(got.size()));
+    }
+    return Check(true, what + " (" + std::to_string(got.size()) + " lines)");
+}
+
+DWORD Now() { return GetTickCount(); }
+
+// ---------------------------------------------------------- the processes
+
+HANDLE morvane = nullptr;
+DWORD morvanePid = 0;
+std::vector<HANDLE> targets;
+std::wstring outDir;
+
+void KillAll() {
+    if (morvane) TerminateProcess(morvane, 99);
+    for (HANDLE t : targets) TerminateProcess(t, 99);
+}
+
+DWORD WINAPI Watchdog(LPVOID limit) {
+    Sleep(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(limit)));
+    Log("FAIL the run did not end within its time limit");
+    ++failed;
+    KillAll();
+    Log("%d passed, %d failed", passed, failed);
+    ExitProcess(2);
+}
+
+HANDLE Start(const std::wstring& commandLine, DWORD* pid) {
+    STARTUPINFOW si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(0);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return nullptr;
+    }
+    CloseHandle(pi.hThread);
+    if (pid) *pid = pi.dwProcessId;
+    return pi.hProcess;
+}
+
+struct Target {
+    HANDLE process = nullptr;
+    DWORD pid = 0;
+    std::vector<ReportedModule> modules;
+    std::vector<std::string> records;
+};
+
+// Starts the target in `mode` and reads its report once it is complete.
+bool StartTarget(const std::wstring& exe, const char* mode, Target* target) {
+    std::wstring wmode = Wide(mode);
+    std::wstring report = outDir + L"\\target-" + wmode + L".txt";
+    DeleteFileW(report.c_str());
+    std::wstring cmd = L"\"" + exe + L"\" \"" + report + L"\" " + wmode + L" " + std::to_wstring(GetCurrentProcessId());
+    target->process = Start(cmd, &target->pid);
+    if (!target->process) return false;
+    targets.push_back(target->process);
+    DWORD start = Now();
+    FILE* f = nullptr;
+    while (!(f = _wfopen(report.c_str(), L"r"))) {
+        if (Now() - start > 60000 || WaitForSingleObject(target->process, 0) == WAIT_OBJECT_0) {
+            Log("target %s: no report", mode);
+            return false;
+        }
+        Sleep(50);
+    }
+    char line[1024];
+    bool ready = false;
+    while (fgets(line, sizeof line, f)) {
+        line[strcspn(line, "\r\n")] = 0;
+        target->records.push_back(line);
+        unsigned long long base = 0, entry = 0;
+        unsigned long size = 0;
+        int used = 0;
+        if (sscanf(line, "module %llx %lx %llx %n", &base, &size, &entry, &used) == 3 && used > 0) {
+            target->modules.push_back({line + used, base, static_cast<DWORD>(size), entry});
+        }
+        if (strcmp(line, "ready") == 0) ready = true;
+        if (strncmp(line, "error", 5) == 0 || strncmp(line, "placed", 6) == 0) Log("target %s: %s", mode, line);
+    }
+    fclose(f);
+    return ready;
+}
+
+// ----------------------------------------------------------- window access
+
+const UINT kTimeout = 5000;
+
+bool Send(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result, UINT timeout = kTimeout) {
+    DWORD_PTR r = 0;
+    if (!SendMessageTimeoutW(window, msg, wp, lp, SMTO_ABORTIFHUNG, timeout, &r)) return false;
+    if (result) *result = static_cast<LRESULT>(r);
+    return true;
+}
+
+std::string Text(HWND window) {
+    LRESULT length = 0;
+    if (!Send(window, WM_GETTEXTLENGTH, 0, 0, &length) || length < 0) return "<no answer>";
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 2, 0);
+    LRESULT got = 0;
+    if (!Send(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), &got)) return "<no answer>";
+    return Utf8(buffer.data());
+}
+
+std::string FieldText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+
+bool SetText(HWND window, const wchar_t* text) {
+    return Send(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), nullptr);
+}
+
+// Every line of a list box; false when the list does not answer.
+bool ReadList(HWND list, std::vector<std::string>* lines, UINT timeout = kTimeout) {
+    lines->clear();
+    LRESULT count = 0;
+    if (!list || !Send(list, LB_GETCOUNT, 0, 0, &count, timeout) || count < 0) return false;
+    std::vector<wchar_t> buffer;
+    for (LRESULT i = 0; i < count; ++i) {
+        LRESULT length = 0;
+        if (!Send(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0, &length) || length < 0) return false;
+        // The marshalled reply needs room for the length and the terminator.
+        buffer.assign(static_cast<size_t>(length) + 2, 0);
+        LRESULT got = 0;
+        if (!Send(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.data()), &got)) return false;
+        lines->push_back(Utf8(buffer.data()));
+    }
+    return true;
+}
+
+LRESULT ListCount(HWND list, UINT timeout = kTimeout) {
+    LRESULT count = -1;
+    if (!Send(list, LB_GETCOUNT, 0, 0, &count, timeout)) return -1;
+    return count;
+}
+
+void Press(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+
+struct FindArgs {
+    const wchar_t* title;
+    HWND found;
+};
+
+BOOL CALLBACK FindProc(HWND window, LPARAM param) {
+    FindArgs* args = reinterpret_cast<FindArgs*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != morvanePid || !IsWindowVisible(window)) return TRUE;
+    wchar_t cls[64], title[256];
+    if (!GetClassNameW(window, cls, 64) || wcscmp(cls, L"#32770") != 0) return TRUE;
+    GetWindowTextW(window, title, 256);
+    if (wcscmp(title, args->title) != 0) return TRUE;
+    args->found = window;
+    return FALSE;
+}
+
+// A shown dialog of morvane's with this title (class "#32770").
+HWND FindDialog(const wchar_t* title) {
+    FindArgs args = {title, nullptr};
+    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&args));
+    return args.found;
+}
+
+HWND WaitDialog(const wchar_t* title, DWORD timeout) {
+    DWORD start = Now();
+    for (;;) {
+        HWND w = FindDialog(title);
+        if (w || Now() - start > timeout) return w;
+        Sleep(20);
+    }
+}
+
+bool Gone(HWND window) { return !IsWindow(window) || !IsWindowVisible(window); }
+
+bool WaitGone(HWND window, DWORD timeout) {
+    DWORD start = Now();
+    while (!Gone(window)) {
+        if (Now() - start > timeout) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// --------------------------------------------------------------- the screen
+
+struct Screen {
+    int width = 0;
+    int height = 0;
+    std::vector<DWORD> pixels;  // 0x00RRGGBB, top-down
+    COLORREF At(int x, int y) const {
+        if (x < 0 || y < 0 || x >= width || y >= height) return 0xFFFFFFFF;
+        DWORD p = pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+    }
+};
+
+Screen Capture() {
+    Screen s;
+    HDC screen = GetDC(nullptr);
+    s.width = GetDeviceCaps(screen, HORZRES);
+    s.height = GetDeviceCaps(screen, VERTRES);
+    BITMAPINFO bi;
+    ZeroMemory(&bi, sizeof bi);
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = s.width;
+    bi.bmiHeader.biHeight = -s.height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (memory && bitmap && bits) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, s.width, s.height, screen, 0, 0, SRCCOPY | CAPTUREBLT);
+        GdiFlush();
+        const DWORD* p = static_cast<const DWORD*>(bits);
+        s.pixels.assign(p, p + static_cast<size_t>(s.width) * static_cast<size_t>(s.height));
+        SelectObject(memory, old);
+    }
+    if (bitmap) DeleteObject(bitmap);
+    if (memory) DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return s;
+}
+
+int shotNumber = 0;
+
+// Saves the whole screen as OUT_DIR\NN-name.bmp (24 bits, bottom-up).
+void Screenshot(const char* name) {
+    Screen s = Capture();
+    if (s.pixels.empty()) return;
+    wchar_t file[MAX_PATH];
+    _snwprintf(file, MAX_PATH, L"%ls\\%02d-%hs.bmp", outDir.c_str(), ++shotNumber, name);
+    file[MAX_PATH - 1] = 0;
+    FILE* f = _wfopen(file, L"wb");
+    if (!f) return;
+    DWORD rowBytes = (static_cast<DWORD>(s.width) * 3 + 3) & ~3u;
+    BITMAPFILEHEADER fh;
+    BITMAPINFOHEADER ih;
+    ZeroMemory(&fh, sizeof fh);
+    ZeroMemory(&ih, sizeof ih);
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof fh + sizeof ih;
+    fh.bfSize = fh.bfOffBits + rowBytes * static_cast<DWORD>(s.height);
+    ih.biSize = sizeof ih;
+    ih.biWidth = s.width;
+    ih.biHeight = s.height;
+    ih.biPlanes = 1;
+    ih.biBitCount = 24;
+    ih.biCompression = BI_RGB;
+    fwrite(&fh, sizeof fh, 1, f);
+    fwrite(&ih, sizeof ih, 1, f);
+    std::vector<unsigned char> row(rowBytes, 0);
+    for (int y = s.height - 1; y >= 0; --y) {
+        for (int x = 0; x < s.width; ++x) {
+            COLORREF c = s.At(x, y);
+            row[static_cast<size_t>(x) * 3] = GetBValue(c);
+            row[static_cast<size_t>(x) * 3 + 1] = GetGValue(c);
+            row[static_cast<size_t>(x) * 3 + 2] = GetRValue(c);
+        }
+        fwrite(row.data(), 1, rowBytes, f);
+    }
+    fclose(f);
+    Log("screenshot %02d-%s", shotNumber, name);
+}
+
+// ------------------------------------------------------------- message boxes
+
+struct Notice {
+    HWND box = nullptr;
+    std::string caption;
+    std::string text;
+    HWND owner = nullptr;
+    std::string icon;  // "error", "information" or "unknown"
+};
+
+struct BoxFind {
+    const wchar_t* caption;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK FindBoxProc(HWND window, LPARAM param) {
+    BoxFind* args = reinterpret_cast<BoxFind*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != morvanePid || !IsWindowVisible(window)) return TRUE;
+    wchar_t cls[64], title[256];
+    if (!GetClassNameW(window, cls, 64) || wcscmp(cls, L"#32770") != 0) return TRUE;
+    GetWindowTextW(window, title, 256);
+    if (wcscmp(title, args->caption) == 0) args->found.push_back(window);
+    return TRUE;
+}
+
+// Every shown message box of morvane's with this caption, topmost first.
+std::vector<HWND> Boxes(const wchar_t* caption) {
+    BoxFind args = {caption, {}};
+    EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&args));
+    return args.found;
+}
+
+struct ChildScan {
+    std::string text;
+    HWND icon;
+};
+
+BOOL CALLBACK ChildProc(HWND child, LPARAM param) {
+    ChildScan* scan = reinterpret_cast<ChildScan*>(param);
+    wchar_t cls[64];
+    if (!GetClassNameW(child, cls, 64) || lstrcmpiW(cls, L"Static") != 0) return TRUE;
+    if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        scan->icon = child;
+        return TRUE;
+    }
+    std::string t = Text(child);
+    if (!t.empty() && scan->text.empty()) scan->text = t;
+    return TRUE;
+}
+
+std::string Describe(HWND window) {
+    if (!window) return "no window";
+    wchar_t title[256] = L"", cls[64] = L"";
+    GetWindowTextW(window, title, 256);
+    GetClassNameW(window, cls, 64);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char text[400];
+    snprintf(text, sizeof text, "window %p \"%s\" (class %s, process %lu%s)", static_cast<void*>(window),
+             Utf8(title).c_str(), Utf8(cls).c_str(), static_cast<unsigned long>(pid),
+             IsWindowVisible(window) ? "" : ", hidden");
+    return text;
+}
+
+// Tells the error icon (red) from the information icon (blue) by its pixels.
+std::string IconKind(HWND icon) {
+    if (!icon) return "unknown";
+    RECT r;
+    GetWindowRect(icon, &r);
+    POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    HWND front = WindowFromPoint(centre);
+    if (front != icon && GetAncestor(front, GA_ROOT) != GetAncestor(icon, GA_ROOT)) {
+        return "covered by " + Describe(front);
+    }
+    Screen s = Capture();
+    int red = 0, blue = 0;
+    for (int y = r.top; y < r.bottom; ++y) {
+        for (int x = r.left; x < r.right; ++x) {
+            COLORREF c = s.At(x, y);
+            if (c == 0xFFFFFFFF) continue;
+            int R = GetRValue(c), G = GetGValue(c), B = GetBValue(c);
+            if (R > 160 && G < 100 && B < 100) ++red;
+            if (B > 160 && R < 120 && G < 170) ++blue;
+        }
+    }
+    if (red > 10 && red > blue) return "error";
+    if (blue > 10 && blue > red) return "information";
+    return "unknown";
+}
+
+ChildScan ScanBox(HWND box) {
+    ChildScan scan = {std::string(), nullptr};
+    EnumChildWindows(box, ChildProc, reinterpret_cast<LPARAM>(&scan));
+    return scan;
+}
+
+void ReadNotice(HWND box, const wchar_t* caption, Notice* notice) {
+    notice->box = box;
+    notice->caption = Utf8(caption);
+    notice->owner = GetWindow(box, GW_OWNER);
+    ChildScan scan = ScanBox(box);
+    notice->text = scan.text;
+    // A box is shown before it is drawn: wait until its icon is on screen,
+    // so that what is read from the screen includes the box.
+    DWORD start = Now();
+    do {
+        notice->icon = IconKind(scan.icon);
+        if (notice->icon == "error" || notice->icon == "information") break;
+        Sleep(50);
+    } while (Now() - start < 2000);
+}
+
+bool Dismiss(const Notice& notice);
+
+const wchar_t kNoticeCaption[] = L"提示";
+const char kMapDone[] = "内存分布绘制完成!";
+
+enum Want { kAnyNotice, kMapNotice, kOtherNotice };
+
+// Waits for a message box with this caption. The painter's map notices come
+// whenever a pass ends, independently of the dialogs' own notices: when
+// waiting for another notice they are dismissed on the way; when waiting
+// for a map notice of `mapOwner`, those owned by another window (a dialog
+// that has closed) are dismissed too.
+bool WaitNotice(const wchar_t* caption, DWORD timeout, Notice* notice, Want want = kAnyNotice,
+                HWND mapOwner = nullptr) {
+    DWORD start = Now();
+    for (;;) {
+        for (HWND box : Boxes(caption)) {
+            std::string text = ScanBox(box).text;
+            if (text.empty()) continue;  // not filled in yet
+            bool map = text == kMapDone;
+            bool stale = map && want == kMapNotice && mapOwner && GetWindow(box, GW_OWNER) != mapOwner;
+            if ((map && want == kOtherNotice) || stale) {
+                Notice other;
+                other.box = box;
+                Log("  (a map pass notice %s; dismissed)", stale ? "of another window" : "came in between");
+                Dismiss(other);
+                continue;
+            }
+            if (want == kMapNotice && !map) continue;
+            ReadNotice(box, caption, notice);
+            return true;
+        }
+        if (Now() - start > timeout) return false;
+        Sleep(20);
+    }
+}
+
+// Presses OK and waits for the box to go.
+bool Dismiss(const Notice& notice) {
+    HWND ok = GetDlgItem(notice.box, IDOK);
+    if (ok) Press(ok);
+    else PostMessageW(notice.box, WM_COMMAND, IDOK, 0);
+    if (WaitGone(notice.box, 3000)) return true;
+    PostMessageW(notice.box, WM_COMMAND, IDOK, 0);
+    return WaitGone(notice.box, 3000);
+}
+
+// Waits for a notice, checks its text, owner and icon, dismisses it.
+bool ExpectNotice(const std::string& text, HWND owner, const char* icon, const std::string& what,
+                  DWORD timeout = 10000, const char* shot = nullptr) {
+    Notice n;
+    if (!WaitNotice(kNoticeCaption, timeout, &n, text == kMapDone ? kMapNotice : kOtherNotice)) {
+        return Check(false, what + ": notice shown", text, "no notice");
+    }
+    bool ok = CheckEq(text, n.text, what + ": notice text");
+    ok = Check(n.owner == owner, what + ": notice owned by its dialog", Describe(owner), Describe(n.owner)) && ok;
+    ok = CheckEq(icon, n.icon, what + ": notice icon") && ok;
+    if (shot) Screenshot(shot);
+    ok = Check(Dismiss(n), what + ": notice dismissed") && ok;
+    return ok;
+}
+
+// Watches for `watch` ms (from the last one seen) and dismisses every map
+// notice that shows; returns how many.
+int DrainMapNotices(DWORD watch) {
+    int count = 0;
+    DWORD start = Now();
+    do {
+        for (HWND box : Boxes(kNoticeCaption)) {
+            if (ScanBox(box).text != kMapDone) continue;
+            Notice n;
+            n.box = box;
+            Dismiss(n);
+            ++count;
+            start = Now();
+        }
+        Sleep(50);
+    } while (Now() - start < watch);
+    return count;
+}
+
+// ---------------------------------------------------------------- the map
+
+const int kCommittedLeft = 570, kCommittedRight = 720;
+const int kReservedLeft = 740, kReservedRight = 890;
+const int kRows = 900;
+
+struct MapCheck {
+    int checked = 0;
+    int wrong = 0;
+    std::string first;
+};
+
+// Compares the map's pixels on screen with the rows the walk gives.
+// Points inside `skip` (a window in front, in screen coordinates) are left
+// out. Rows near the bars' ends, where the wide pen's caps decide, are only
+// checked where a span marks them.
+MapCheck CompareMap(HWND dialog, const std::vector<WalkedRegion>& regions, const RECT* skip) {
+    MapCheck result;
+    POINT origin = {0, 0};
+    ClientToScreen(dialog, &origin);
+    RECT client;
+    GetClientRect(dialog, &client);
+    Screen s = Capture();
+    struct Column {
+        int left, right;
+        DWORD state;
+        COLORREF mark;
+    } columns[2] = {{kCommittedLeft, kCommittedRight, MEM_COMMIT, RGB(255, 0, 0)},
+                    {kReservedLeft, kReservedRight, MEM_RESERVE, RGB(0, 255, 0)}};
+    for (const Column& c : columns) {
+        std::vector<bool> marked = MarkedRows(regions, c.state, kRows);
+        int xs[3] = {c.left + 8, (c.left + c.right) / 2, c.right - 8};
+        for (int y = 0; y < client.bottom && y < kRows; ++y) {
+            COLORREF want;
+            if (marked[static_cast<size_t>(y)]) want = c.mark;
+            else if (y >= 22 && y <= 414) want = RGB(0, 0, 255);
+            else continue;
+            for (int x : xs) {
+                if (x >= client.right) continue;
+                POINT p = {origin.x + x, origin.y + y};
+                if (skip && PtInRect(skip, p)) continue;
+                ++result.checked;
+                COLORREF got = s.At(p.x, p.y);
+                if (got != want) {
+                    if (result.wrong++ == 0) {
+                        char text[160];
+                        snprintf(text, sizeof text, "(%d,%d) of the client area: want #%06lx, got #%06lx", x, y,
+                                 static_cast<unsigned long>(want), static_cast<unsigned long>(got));
+                        result.first = text;
+                    }
+                }
+            }
+        }
+    }
+    return result;
+}
+
+// ----------------------------------------------------------------- checks
+
+bool AllDigits(const std::string& s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// "<digits>字节"
+bool ByteCount(const std::string& s) {
+    return EndsWith(s, "字节") && AllDigits(s.substr(0, s.size() - strlen("字节")));
+}
+
+void CheckMainWindow(HWND main) {
+    const int fields[] = {1005, 1006, 1007, 1008, 1009, 1010, 1011, 1012, 1023, 1024, 1025};
+    DWORD start = Now();
+    bool filled = false;
+    while (!filled && Now() - start <= 2000) {
+        filled = true;
+        for (int id : fields) filled = filled && !FieldText(main, id).empty();
+        if (!filled) Sleep(50);
+    }
+    Check(filled, "main window: fields 1005-1012 and the clock filled within two seconds");
+
+    MEMORYSTATUSEX ms;
+    ms.dwLength = sizeof ms;
+    GlobalMemoryStatusEx(&ms);
+    CheckEq(std::to_string(ms.ullTotalPhys) + "字节", FieldText(main, 1006), "main window: field 1006 is the total physical memory");
+    CheckEq(std::to_string(ms.ullTotalVirtual) + "字节", FieldText(main, 1010), "main window: field 1010 is the total virtual size");
+    CheckEq(std::to_string(ms.ullAvailExtendedVirtual) + "字节", FieldText(main, 1012), "main window: field 1012 is the extended virtual size");
+    std::string load = FieldText(main, 1005);
+    Check(EndsWith(load, "%") && AllDigits(load.substr(0, load.size() - 1)) && atoi(load.c_str()) <= 100,
+          "main window: field 1005 is a load in percent", "<0-100>%", load);
+    for (int id = 1007; id <= 1011; ++id) {
+        if (id == 1010) continue;
+        std::string t = FieldText(main, id);
+        Check(ByteCount(t), "main window: field " + std::to_string(id) + " is a byte count", "<digits>字节", t);
+    }
+
+    // The clock: hour, minute, second without leading zeros, close to ours.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    std::string h = FieldText(main, 1023), m = FieldText(main, 1024), sec = FieldText(main, 1025);
+    bool plain = AllDigits(h) && AllDigits(m) && AllDigits(sec) && (h.size() == 1 || h[0] != '0') &&
+                 (m.size() == 1 || m[0] != '0') && (sec.size() == 1 || sec[0] != '0');
+    long shown = atol(h.c_str()) * 3600 + atol(m.c_str()) * 60 + atol(sec.c_str());
+    long ours = now.wHour * 3600L + now.wMinute * 60L + now.wSecond;
+    long diff = labs(ours - shown);
+    if (diff > 43200) diff = 86400 - diff;
+    Check(plain && diff <= 2, "main window: the clock shows the local time",
+          std::to_string(now.wHour) + ":" + std::to_string(now.wMinute) + ":" + std::to_string(now.wSecond),
+          h + ":" + m + ":" + sec);
+
+    // The gauge: its colours, range and position, as set and as drawn.
+    HWND gauge = GetDlgItem(main, 1026);
+    LRESULT bar = 0, bk = 0, low = -1, high = -1, pos = -1;
+    Send(gauge, PBM_GETBARCOLOR, 0, 0, &bar);
+    Send(gauge, PBM_GETBKCOLOR, 0, 0, &bk);
+    Send(gauge, PBM_GETRANGE, TRUE, 0, &low);
+    Send(gauge, PBM_GETRANGE, FALSE, 0, &high);
+    Send(gauge, PBM_GETPOS, 0, 0, &pos);
+    char got[64];
+    snprintf(got, sizeof got, "0x%08lx", static_cast<unsigned long>(bar));
+    CheckEq("0x0095ff95", got, "main window: gauge bar colour");
+    snprintf(got, sizeof got, "0x%08lx", static_cast<unsigned long>(bk));
+    CheckEq("0x00ffe0c1", got, "main window: gauge background colour");
+    CheckEq("0-100", std::to_string(low) + "-" + std::to_string(high), "main window: gauge range");
+    Check(pos >= 0 && pos <= 100 && std::abs(static_cast<int>(pos) - atoi(FieldText(main, 1005).c_str())) <= 5,
+          "main window: gauge position follows the load", FieldText(main, 1005), std::to_string(pos));
+    RECT gr;
+    GetWindowRect(gauge, &gr);
+    Screen s = Capture();
+    int barPixels = 0, bkPixels = 0;
+    for (int y = gr.top; y < gr.bottom; ++y) {
+        for (int x = gr.left; x < gr.right; ++x) {
+            COLORREF c = s.At(x, y);
+            if (c == RGB(149, 255, 149)) ++barPixels;
+            if (c == RGB(193, 224, 255)) ++bkPixels;
+        }
+    }
+    Check(bkPixels > 0 && (pos < 3 || barPixels > 0), "main window: gauge drawn in its own colours",
+          "bar and background pixels", std::to_string(barPixels) + " bar, " + std::to_string(bkPixels) + " background");
+}
+
+// Sends a key to whatever has the focus in morvane's UI thread.
+void Key(HWND main, WPARAM key) {
+    GUITHREADINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    DWORD thread = GetWindowThreadProcessId(main, nullptr);
+    HWND target = main;
+    if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) target = info.hwndFocus;
+    UINT scan = MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
+    PostMessageW(target, WM_KEYDOWN, key, 1 | (static_cast<LPARAM>(scan) << 16));
+    PostMessageW(target, WM_KEYUP, key, 1 | (static_cast<LPARAM>(scan) << 16) | (3LL << 30));
+}
+
+void CheckKeysKeepOpen(HWND main) {
+    const struct {
+        WPARAM key;
+        const char* name;
+    } keys[] = {{VK_RETURN, "Enter"}, {VK_ESCAPE, "Escape"}};
+    for (const auto& k : keys) {
+        Key(main, k.key);
+        Sleep(700);
+        bool open = !Gone(main) && !FindDialog(L"进程详细信息") && IsWindowEnabled(main);
+        Check(open, std::string("main window: ") + k.name + " does not close it or open anything");
+    }
+}
+
+// The region table against the driver's own walk of the target. The target
+// is idle, so two walks around the reading must agree with the table.
+void CheckRegionTable(HWND dialog, HANDLE query, const char* when, std::vector<WalkedRegion>* walked) {
+    std::vector<WalkedRegion> before = WalkLowRegions(query);
+    std::vector<std::string> table;
+    bool read = ReadList(GetDlgItem(dialog, 1021), &table);
+    std::vector<WalkedRegion> after = WalkLowRegions(query);
+    Check(read, std::string("process dialog: region table readable ") + when);
+    std::vector<std::string> want = RegionTableLines(after);
+    if (table != want && table == RegionTableLines(before)) want = RegionTableLines(before);
+    CheckLines(want, table, std::string("process dialog: region table equals the walk ") + when);
+    Log("  %zu regions below 4 GB", after.size());
+    *walked = after;
+
+    // The known regions, line by line.
+    struct Known {
+        const char* base;
+        const char* protection;
+        const char* state;
+        const char* type;
+        const char* size;
+    } known[] = {
+        {"0x20000000", "PAGE_READWRITE ", "已调拨", "私有", "0x00010000"},
+        {"0x20010000", "PAGE_READWRITE ", "已预留", "私有", "0x00030000"},
+        {"0x20040000", "", "未用", "", "0x000c0000"},
+        {"0x20100000", "PAGE_EXECUTE_READWRITE ", "已调拨", "私有", "0x00020000"},
+        {"0x20120000", "", "未用", "", "0x000e0000"},
+        {"0x20200000", "PAGE_READWRITE PAGE_GUARD ", "已调拨", "私有", "0x00010000"},
+        {"0x20300000", "PAGE_NOACCESS ", "已预留", "私有", "0x00080000"},
+    };
+    for (const Known& k : known) {
+        std::string head = std::string("区域基址为:") + k.base;
+        auto it = std::find(table.begin(), table.end(), head);
+        if (it == table.end() || it == table.begin() || table.end() - it < 5) {
+            Check(false, std::string("process dialog: region ") + k.base + " listed " + when, head, "missing");
+            continue;
+        }
+        std::vector<std::string> got(it - 1, it + 5);
+        std::vector<std::string> expect = {std::string(52, '-'), head, k.protection, k.state, k.type,
+                                           std::string("大小:") + k.size + "字节"};
+        CheckLines(expect, got, std::string("process dialog: region ") + k.base + " " + when);
+    }
+}
+
+void CheckCounters(HWND dialog, DWORD pid) {
+    std::vector<std::string> lines;
+    ReadList(GetDlgItem(dialog, 1020), &lines);
+    Check(lines.size() == 6, "process dialog: six counter lines", "6", std::to_string(lines.size()));
+    if (lines.size() != 6) return;
+    CheckEq("进程ID:" + std::to_string(pid), lines[0], "process dialog: counter line 1");
+    const char* prefixes[] = {"页面错误数:", "工作集峰值:", "当前工作集:", "当前已分配的页面字节数:", "分配页面峰值字节数:"};
+    for (int i = 1; i < 6; ++i) {
+        const std::string& line = lines[static_cast<size_t>(i)];
+        std::string prefix = prefixes[i - 1];
+        bool ok = line.compare(0, prefix.size(), prefix) == 0;
+        std::string rest = ok ? line.substr(prefix.size()) : std::string();
+        ok = ok && (i == 1 ? AllDigits(rest) : ByteCount(rest));
+        Check(ok, "process dialog: counter line " + std::to_string(i + 1), prefix + (i == 1 ? "<digits>" : "<digits>字节"), line);
+    }
+}
+
+// Waits for the pass's notice; checks the map under and around it.
+bool CheckMapPass(HWND dialog, const std::vector<WalkedRegion>& regions, const char* when, const char* shot) {
+    Notice n;
+    if (!WaitNotice(kNoticeCaption, 30000, &n, kMapNotice, dialog)) {
+        return Check(false, std::string("process dialog: map pass notice ") + when, kMapDone, "no notice");
+    }
+    CheckEq(kMapDone, n.text, std::string("process dialog: map pass notice ") + when);
+    Check(n.owner == dialog, std::string("process dialog: map notice owned by the dialog ") + when, Describe(dialog),
+          Describe(n.owner));
+    CheckEq("information", n.icon, std::string("process dialog: map notice icon ") + when);
+    RECT box;
+    GetWindowRect(n.box, &box);
+    MapCheck m = CompareMap(dialog, regions, &box);
+    Check(m.checked > 0 && m.wrong == 0,
+          std::string("process dialog: map pixels as the pass left them ") + when + " (" + std::to_string(m.checked) + " points)",
+          "0 wrong", std::to_string(m.wrong) + " wrong, first " + m.first);
+    if (shot) Screenshot(shot);
+    Dismiss(n);
+    return true;
+}
+
+// After the notice is gone the dialog repaints and the map is drawn again;
+// the whole map must come back.
+void CheckWholeMap(HWND dialog, const std::vector<WalkedRegion>& regions, const char* when) {
+    DWORD start = Now();
+    MapCheck m;
+    do {
+        Sleep(200);
+        DrainMapNotices(0);
+        m = CompareMap(dialog, regions, nullptr);
+    } while (m.wrong && Now() - start < 8000);
+    Check(m.checked > 0 && m.wrong == 0,
+          std::string("process dialog: whole map equals the walk ") + when + " (" + std::to_string(m.checked) + " points)",
+          "0 wrong", std::to_string(m.wrong) + " wrong, first " + m.first);
+}
+
+// ------------------------------------------------------------ measurements
+
+void MeasureRegionTable(HWND query, const std::wstring& targetExe) {
+    Target t;
+    if (!StartTarget(targetExe, "regions", &t)) {
+        Log("MEASURE region table: the target could not make its regions");
+        return;
+    }
+    HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, t.pid);
+    std::vector<WalkedRegion> regions = WalkLowRegions(q);
+    CloseHandle(q);
+    LRESULT expected = static_cast<LRESULT>(regions.size() * 6);
+    SetText(GetDlgItem(query, 1005), std::to_wstring(t.pid).c_str());
+    DWORD start = Now();
+    Press(GetDlgItem(query, 1013));
+    HWND dialog = WaitDialog(L"进程虚拟内存信息", 120000);
+    LRESULT count = -1;
+    while (dialog && Now() - start < 180000) {
+        count = ListCount(GetDlgItem(dialog, 1021), 120000);
+        if (count >= expected) break;
+        Sleep(5);
+    }
+    DWORD filled = Now() - start;
+    if (count == expected) {
+        Log("MEASURE region table: %zu regions (%ld lines) filled %lu ms after pressing 查询", regions.size(),
+            static_cast<long>(count), static_cast<unsigned long>(filled));
+    } else {
+        Log("MEASURE region table: %ld lines of %ld after %lu ms", static_cast<long>(count), static_cast<long>(expected),
+            static_cast<unsigned long>(filled));
+    }
+    Notice n;
+    if (WaitNotice(kNoticeCaption, 120000, &n, kMapNotice, dialog)) {
+        Log("MEASURE region target: first map pass ended %lu ms after pressing 查询", static_cast<unsigned long>(Now() - start));
+        Dismiss(n);
+    }
+    if (dialog) {
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+        WaitGone(dialog, 30000);
+    }
+    DrainMapNotices(1000);
+    TerminateProcess(t.process, 0);
+}
+
+void MeasureMapPass(HWND query, const std::wstring& targetExe) {
+    Target t;
+    if (!StartTarget(targetExe, "commit", &t)) {
+        Log("MEASURE map pass: the target could not commit 1.5 GB");
+        return;
+    }
+    SetText(GetDlgItem(query, 1005), std::to_wstring(t.pid).c_str());
+    Press(GetDlgItem(query, 1013));
+    HWND dialog = WaitDialog(L"进程虚拟内存信息", 60000);
+    Notice n;
+    if (!dialog || !WaitNotice(kNoticeCaption, 300000, &n, kMapNotice, dialog)) {
+        Log("MEASURE map pass: no first pass");
+        return;
+    }
+    Dismiss(n);
+    DrainMapNotices(1500);
+    Sleep(1500);  // let the repaint's own pass end before timing one
+    DWORD start = Now();
+    Press(GetDlgItem(dialog, 1));
+    if (WaitNotice(kNoticeCaption, 300000, &n, kMapNotice, dialog)) {
+        DWORD took = Now() - start;
+        PROCESS_MEMORY_COUNTERS pmc;
+        ZeroMemory(&pmc, sizeof pmc);
+        HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, t.pid);
+        GetProcessMemoryInfo(q, &pmc, sizeof pmc);
+        CloseHandle(q);
+        Log("MEASURE map pass: %lu ms from 刷新 to \"%s\" (target's page-file use %llu MB)",
+            static_cast<unsigned long>(took), kMapDone, static_cast<unsigned long long>(pmc.PagefileUsage >> 20));
+        Dismiss(n);
+    }
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    WaitGone(dialog, 30000);
+    DrainMapNotices(1000);
+    TerminateProcess(t.process, 0);
+}
+
+// ---------------------------------------------------------------- the run
+
+void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool measure) {
+    Target known;
+    if (!Check(StartTarget(targetExe, "known", &known), "target: known regions and DLLs in place")) return;
+    Log("target PID %lu, %zu modules", static_cast<unsigned long>(known.pid), known.modules.size());
+
+    morvane = Start(L"\"" + morvaneExe + L"\"", &morvanePid);
+    if (!Check(morvane != nullptr, "morvane.exe started")) return;
+
+    // ---- main window
+    HWND main = WaitDialog(L"Morvane by Quorvid", 30000);
+    if (!Check(main != nullptr, "main window shown")) return;
+    CheckMainWindow(main);
+    Screenshot("main-window");
+    CheckKeysKeepOpen(main);
+
+    Press(GetDlgItem(main, 1021));
+    {
+        Notice n;
+        bool shown = WaitNotice(L"Morvane", 5000, &n);
+        Check(shown, "about box shown with the caption \"Morvane\"");
+        if (shown) {
+            CheckEq("本程序用于查看进程虚拟内存状态", n.text, "about box text");
+            Check(n.owner == main, "about box owned by the main window");
+            CheckEq("information", n.icon, "about box icon");
+            Screenshot("about-box");
+            Check(Dismiss(n), "about box dismissed");
+        }
+    }
+
+    // ---- query dialog
+    Press(GetDlgItem(main, 1013));
+    HWND query = WaitDialog(L"进程详细信息", 5000);
+    if (!Check(query != nullptr, "query dialog opened by 显示详细进程信息")) return;
+    Screenshot("query-dialog");
+    HWND pidField = GetDlgItem(query, 1005);
+    HWND queryButton = GetDlgItem(query, 1013);
+    const wchar_t* refused[] = {L"", L"abc"};
+    for (const wchar_t* input : refused) {
+        std::string label = "query dialog: \"" + Utf8(input) + "\"";
+        SetText(pidField, input);
+        Press(queryButton);
+        ExpectNotice("请正确输入!", query, "error", label, 5000, input[0] ? nullptr : "query-refused");
+        Check(!FindDialog(L"进程虚拟内存信息") && !Gone(query), label + " opens nothing and stays");
+    }
+
+    // A process ID that names no process.
+    const DWORD noProcess = 4000000000u;
+    HANDLE probe = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, noProcess);
+    if (probe) CloseHandle(probe);
+    Check(probe == nullptr, "4000000000 names no process");
+    SetText(pidField, L"4000000000");
+    Press(queryButton);
+    {
+        HWND dialog = WaitDialog(L"进程虚拟内存信息", 5000);
+        ExpectNotice("无法执行!", dialog, "error", "no such process, first notice");
+        ExpectNotice("显示简单信息有错误发生\n错误码:0x00000001", dialog, "error", "no such process, second notice", 5000,
+                     "no-such-process");
+        Check(dialog && WaitGone(dialog, 3000), "no such process: the process dialog closes");
+        Check(!Gone(query), "no such process: the query dialog stays");
+        // The failed dialog was painted before it closed; the pass that
+        // asked for may still announce itself.
+        int late = DrainMapNotices(1500);
+        if (late) Log("  %d map pass notice(s) after the failed dialog closed", late);
+    }
+
+    // ---- process memory dialog on the target
+    SetText(pidField, std::to_wstring(known.pid).c_str());
+    Press(queryButton);
+    HWND dialog = WaitDialog(L"进程虚拟内存信息", 10000);
+    if (!Check(dialog != nullptr, "process dialog opened for the target")) return;
+    HANDLE targetQuery = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, known.pid);
+    std::vector<WalkedRegion> walked;
+    {
+        // The table is filled while the dialog opens; the map follows.
+        std::vector<std::string> unused;
+        ReadList(GetDlgItem(dialog, 1021), &unused, 30000);
+    }
+    CheckCounters(dialog, known.pid);
+    CheckRegionTable(dialog, targetQuery, "at opening", &walked);
+    CheckMapPass(dialog, walked, "at opening", "process-memory-map-notice");
+    CheckWholeMap(dialog, walked, "after its notice");
+    DrainMapNotices(1500);
+    Screenshot("process-memory");
+
+    // Refresh: the walks again and exactly one more announced pass.
+    Press(GetDlgItem(dialog, 1));
+    {
+        Notice n;
+        DWORD start = Now();
+        bool shown = WaitNotice(kNoticeCaption, 30000, &n);
+        Check(shown && n.text == kMapDone, "refresh: one more map pass announced", kMapDone, shown ? n.text : "no notice");
+        if (shown) {
+            Log("  refresh to notice: %lu ms", static_cast<unsigned long>(Now() - start));
+            Dismiss(n);
+        }
+        int extra = DrainMapNotices(2500);
+        Check(extra == 0, "refresh: no further announced pass", "0", std::to_string(extra));
+    }
+    CheckCounters(dialog, known.pid);
+    CheckRegionTable(dialog, targetQuery, "after refresh", &walked);
+    CheckWholeMap(dialog, walked, "after refresh");
+    CloseHandle(targetQuery);
+
+    // ---- heap dialog: Wine's tool-help has no heap list
+    Press(GetDlgItem(dialog, 1028));
+    {
+        HWND heap = WaitDialog(L"堆信息", 5000);
+        Check(heap != nullptr, "heap dialog opened by 查看堆信息");
+        ExpectNotice("显示堆信息有错误发生\n错误码:0x00000001", heap, "error", "heap dialog", 10000, "heap-dialog-notice");
+        Check(heap && WaitGone(heap, 3000), "heap dialog: closes after the snapshot failure");
+        Check(!Gone(dialog), "heap dialog: the process dialog stays");
+    }
+    DrainMapNotices(1000);
+
+    // ---- module dialog
+    Press(GetDlgItem(dialog, 1031));
+    {
+        HWND modules = WaitDialog(L"模块信息", 5000);
+        if (Check(modules != nullptr, "module dialog opened by 查看模块信息")) {
+            std::vector<std::string> want = ModuleListLines(known.modules);
+            std::vector<std::string> got;
+            DWORD start = Now();
+            do {
+                Sleep(100);
+                ReadList(GetDlgItem(modules, 1020), &got);
+            } while (got.size() < want.size() && Now() - start < 10000);
+            CheckLines(want, got, "module dialog: every module as the target reports it");
+            Screenshot("module-dialog");
+            PostMessageW(modules, WM_CLOSE, 0, 0);
+            Check(WaitGone(modules, 3000), "module dialog: closed by its close box");
+        }
+    }
+    DrainMapNotices(1000);
+
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    Check(WaitGone(dialog, 5000), "process dialog: closed by its close box");
+    DrainMapNotices(1000);
+
+    if (measure) {
+        MeasureRegionTable(query, targetExe);
+        MeasureMapPass(query, targetExe);
+    }
+
+    PostMessageW(query, WM_CLOSE, 0, 0);
+    Check(WaitGone(query, 5000), "query dialog: closed by its close box");
+    DrainMapNotices(500);
+    Check(!Gone(main), "main window: still open after the chain closed");
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    DWORD code = 99;
+    bool ended = WaitForSingleObject(morvane, 10000) == WAIT_OBJECT_0 && GetExitCodeProcess(morvane, &code);
+    Check(ended && code == 0, "closing the main window ends morvane with 0", "exit code 0",
+          ended ? "exit code " + std::to_string(code) : "still running");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 4) {
+        fprintf(stderr, "usage: e2e_driver MORVANE_EXE TARGET_EXE OUT_DIR [--measure]\n");
+        return 2;
+    }
+    outDir = argv[3];
+    CreateDirectoryW(outDir.c_str(), nullptr);
+    logFile = _wfopen((outDir + L"\\e2e.log").c_str(), L"w");
+    bool measure = argc > 4 && wcscmp(argv[4], L"--measure") == 0;
+    HANDLE watchdog = CreateThread(nullptr, 0, Watchdog, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(measure ? 280000 : 150000)),
+                                   0, nullptr);
+    if (watchdog) CloseHandle(watchdog);
+
+    Run(argv[1], argv[2], measure);
+
+    KillAll();
+    Log("%d passed, %d failed", passed, failed);
+    if (logFile) fclose(logFile);
+    return failed ? 1 : 0;
+}

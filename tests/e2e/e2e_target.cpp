@@ -1,0 +1,175 @@
+// The end-to-end target: a process whose memory the driver knows.
+//
+//   e2e_target REPORT MODE [PARENT_PID]
+//
+// MODE "known":   regions at fixed low addresses with chosen allocation
+//                 protections and free gaps between them, and a few DLLs
+//                 loaded on purpose.
+// MODE "regions": 10,000 allocations below 4 GB, each 64 KB reserved with its
+//                 first 4 KB committed: 20,000 regions.
+// MODE "commit":  1.5 GB committed below 2 GB (never touched).
+//
+// It writes REPORT (UTF-8, one record a line: its PID, its regions, then
+// every module as its own psapi sees it, then "ready"), and then waits until
+// PARENT_PID ends (or forever without one).
+#include <windows.h>
+#include <psapi.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+const ULONG_PTR kGranularity = 0x10000;
+
+struct KnownRegion {
+    ULONG_PTR base;
+    SIZE_T reserve;
+    SIZE_T commit;  // committed from base; 0 = reserve only
+    DWORD protect;
+};
+
+// Free 64 KB-aligned gaps lie between all of them.
+const KnownRegion kKnown[] = {
+    {0x20000000, 0x40000, 0x10000, PAGE_READWRITE},
+    {0x20100000, 0x20000, 0x20000, PAGE_EXECUTE_READWRITE},
+    {0x20200000, 0x10000, 0x10000, PAGE_READWRITE | PAGE_GUARD},
+    {0x20300000, 0x80000, 0, PAGE_NOACCESS},
+};
+
+FILE* report = nullptr;
+
+void Fail(const char* what) {
+    fprintf(stderr, "e2e_target: %s failed (error %lu)\n", what, GetLastError());
+    if (report) fprintf(report, "error %s %lu\n", what, GetLastError());
+}
+
+bool MakeKnown() {
+    for (const KnownRegion& r : kKnown) {
+        void* base = VirtualAlloc(reinterpret_cast<void*>(r.base), r.reserve, MEM_RESERVE, r.protect);
+        if (base != reinterpret_cast<void*>(r.base)) {
+            Fail("fixed reserve");
+            return false;
+        }
+        if (r.commit && !VirtualAlloc(base, r.commit, MEM_COMMIT, r.protect)) {
+            Fail("commit");
+            return false;
+        }
+        fprintf(report, "region 0x%llx 0x%llx 0x%llx 0x%lx\n", (unsigned long long)r.base,
+                (unsigned long long)r.reserve, (unsigned long long)r.commit, r.protect);
+    }
+    const wchar_t* dlls[] = {L"version.dll", L"comctl32.dll", L"shlwapi.dll"};
+    for (const wchar_t* dll : dlls) {
+        if (!LoadLibraryW(dll)) {
+            Fail("LoadLibrary");
+            return false;
+        }
+    }
+    return true;
+}
+
+// Places `count` allocations of `size` bytes, each at a fixed free address
+// below `limit`, scanning this process's own free regions from `from` up.
+// `commit` bytes of each are committed (all of it when commit == size).
+bool PlaceBelow(ULONG_PTR from, ULONG_PTR limit, unsigned count, SIZE_T size, SIZE_T commit) {
+    ULONG_PTR cursor = from;
+    unsigned placed = 0;
+    while (placed < count && cursor + size <= limit) {
+        MEMORY_BASIC_INFORMATION mbi;
+        if (!VirtualQuery(reinterpret_cast<void*>(cursor), &mbi, sizeof mbi)) break;
+        ULONG_PTR regionEnd = reinterpret_cast<ULONG_PTR>(mbi.BaseAddress) + mbi.RegionSize;
+        if (mbi.State != MEM_FREE) {
+            cursor = (regionEnd + kGranularity - 1) & ~(kGranularity - 1);
+            continue;
+        }
+        while (placed < count && cursor + size <= regionEnd && cursor + size <= limit) {
+            void* p = VirtualAlloc(reinterpret_cast<void*>(cursor), size, MEM_RESERVE, PAGE_READWRITE);
+            if (p != reinterpret_cast<void*>(cursor)) break;
+            if (!VirtualAlloc(p, commit, MEM_COMMIT, PAGE_READWRITE)) {
+                Fail("commit");
+                return false;
+            }
+            ++placed;
+            cursor += (size + kGranularity - 1) & ~(kGranularity - 1);
+        }
+        cursor = (regionEnd + kGranularity - 1) & ~(kGranularity - 1);
+    }
+    fprintf(report, "placed %u of %u\n", placed, count);
+    return placed == count;
+}
+
+bool MakeManyRegions() {
+    return PlaceBelow(0x10000000, 0xF0000000, 10000, 0x10000, 0x1000);
+}
+
+bool MakeBigCommit() {
+    // 1.5 GB in six pieces of 256 MB, wherever they fit below 2 GB.
+    return PlaceBelow(0x01000000, 0x80000000, 6, 0x10000000, 0x10000000);
+}
+
+bool ReportModules() {
+    HMODULE modules[512];
+    DWORD needed = 0;
+    HANDLE self = GetCurrentProcess();
+    if (!EnumProcessModules(self, modules, sizeof modules, &needed)) {
+        Fail("EnumProcessModules");
+        return false;
+    }
+    DWORD count = needed / sizeof(HMODULE);
+    if (count > 512) count = 512;
+    for (DWORD i = 0; i < count; ++i) {
+        wchar_t name[MAX_PATH];
+        MODULEINFO info;
+        if (!GetModuleBaseNameW(self, modules[i], name, MAX_PATH) ||
+            !GetModuleInformation(self, modules[i], &info, sizeof info)) {
+            Fail("module query");
+            return false;
+        }
+        char utf8[MAX_PATH * 3];
+        WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, nullptr, nullptr);
+        fprintf(report, "module 0x%llx 0x%lx 0x%llx %s\n",
+                (unsigned long long)reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll), info.SizeOfImage,
+                (unsigned long long)reinterpret_cast<ULONG_PTR>(info.EntryPoint), utf8);
+    }
+    return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        fprintf(stderr, "usage: e2e_target REPORT known|regions|commit [PARENT_PID]\n");
+        return 2;
+    }
+    wchar_t partial[MAX_PATH];
+    _snwprintf(partial, MAX_PATH, L"%ls.part", argv[1]);
+    partial[MAX_PATH - 1] = 0;
+    report = _wfopen(partial, L"w");
+    if (!report) return 3;
+    fprintf(report, "pid %lu\n", GetCurrentProcessId());
+
+    bool ok = true;
+    if (wcscmp(argv[2], L"known") == 0) ok = MakeKnown();
+    else if (wcscmp(argv[2], L"regions") == 0) ok = MakeManyRegions();
+    else if (wcscmp(argv[2], L"commit") == 0) ok = MakeBigCommit();
+    else ok = false;
+    ok = ok && ReportModules();
+    fprintf(report, ok ? "ready\n" : "failed\n");
+    fclose(report);
+    // The driver waits for the finished name: it never reads half a report.
+    if (!MoveFileExW(partial, argv[1], MOVEFILE_REPLACE_EXISTING)) return 4;
+    if (!ok) return 1;
+
+    HANDLE parent = nullptr;
+    if (argc > 3) {
+        parent = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(wcstoul(argv[3], nullptr, 10)));
+    }
+    if (parent) {
+        WaitForSingleObject(parent, INFINITE);
+        CloseHandle(parent);
+    } else {
+        Sleep(INFINITE);
+    }
+    return 0;
+}
