@@ -79,22 +79,21 @@ TEST_F(Counters, ExtremeCountsAreWrittenInFull) {
               fake::Lines(ProcessMemoryWindow, IDC_COUNTERS));
 }
 
-TEST_F(Counters, NoSuchProcessFailsWithCodeOneAndKeepsTheList) {
-    LineListAppend(ProcessMemoryWindow, IDC_COUNTERS, L"进程ID:9");
+// No such process, or one that refuses to be queried and read.
+TEST_F(Counters, AProcessThatCannotBeOpenedFailsWithCodeOneAndKeepsTheList) {
+    for (bool exists : {false, true}) {
+        SCOPED_TRACE(exists ? "access refused" : "no such process");
+        fake::Reset();
+        ProcessMemoryWindow = fake::NewDialog(IDD_PROCESS_MEMORY);
+        if (exists) AddCountedProcess(4321).grantedAccess = PROCESS_QUERY_INFORMATION;
+        LineListAppend(ProcessMemoryWindow, IDC_COUNTERS, L"进程ID:9");
 
-    EXPECT_EQ(0, ShowCounters());
-    EXPECT_EQ(1u, GetLastError());
+        EXPECT_EQ(0, ShowCounters());
+        EXPECT_EQ(1u, GetLastError());
 
-    ExpectOneFailureNotice();
-    EXPECT_EQ(Lines{"进程ID:9"}, fake::Lines(ProcessMemoryWindow, IDC_COUNTERS));
-}
-
-TEST_F(Counters, RefusedQueryAccessFailsWithCodeOne) {
-    AddCountedProcess(4321).grantedAccess = PROCESS_QUERY_INFORMATION;  // no memory reading
-
-    EXPECT_EQ(0, ShowCounters());
-    EXPECT_EQ(1u, GetLastError());
-    ExpectOneFailureNotice();
+        ExpectOneFailureNotice();
+        EXPECT_EQ(Lines{"进程ID:9"}, fake::Lines(ProcessMemoryWindow, IDC_COUNTERS));
+    }
 }
 
 TEST_F(Counters, UnreadableCountersFailWithCodeTwoAndLeaveTheListEmpty) {

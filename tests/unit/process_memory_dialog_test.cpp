@@ -258,16 +258,6 @@ TEST_F(ProcessMemory, OnlyTheFirstPaintAndRefreshesAnnounceTheirPass) {
     EXPECT_FALSE(TakeRequest().announces);
 }
 
-TEST_F(ProcessMemory, AnAnnouncedRequestStillAnnouncesWhenRepaintsJoinIt) {
-    Open();
-    Paint();
-    Paint();
-    Paint();
-    MapRequest merged = TakeRequest();
-    EXPECT_TRUE(merged.pending);
-    EXPECT_TRUE(merged.announces);
-}
-
 TEST_F(ProcessMemory, EveryOpeningAnnouncesItsFirstPass) {
     Open();
     Paint();
@@ -296,18 +286,15 @@ TEST_F(ProcessMemory, EscapeAndOtherCommandsDoNothing) {
     EXPECT_FALSE(TakeRequest().pending);
 }
 
-TEST_F(ProcessMemory, TheCloseBoxEndsIt) {
-    Open();
-    EXPECT_EQ(TRUE, fake::Send(dialog, WM_CLOSE));
-    EXPECT_TRUE(fake::Ended(dialog));
-    EXPECT_EQ(0, fake::EndResult(dialog));
-}
-
-TEST_F(ProcessMemory, OtherMessagesAreLeftToThePlatform) {
+TEST_F(ProcessMemory, OnlyTheCloseBoxEndsIt) {
     Open();
     EXPECT_EQ(FALSE, fake::Send(dialog, WM_TIMER, 1));
     EXPECT_EQ(FALSE, fake::Send(dialog, WM_ERASEBKGND));
-    EXPECT_FALSE(TakeRequest().pending);
+    EXPECT_FALSE(fake::Ended(dialog));
+
+    EXPECT_EQ(TRUE, fake::Send(dialog, WM_CLOSE));
+    EXPECT_TRUE(fake::Ended(dialog));
+    EXPECT_EQ(0, fake::EndResult(dialog));
 }
 
 TEST_F(ProcessMemory, OpensTheHeapAndModuleBrowsersOwnedByItself) {

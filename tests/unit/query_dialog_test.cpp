@@ -29,12 +29,6 @@ protected:
     HWND dialog = nullptr;
 };
 
-TEST_F(Query, OpensCentred) {
-    std::vector<fake::Placement> placements = fake::Placements(dialog);
-    ASSERT_EQ(1u, placements.size());
-    EXPECT_EQ(static_cast<UINT>(SWP_NOSIZE | SWP_SHOWWINDOW), placements[0].flags);
-}
-
 TEST_F(Query, InputThatIsNoUnsignedNumberIsRefused) {
     for (const char* input : {"", "abc", "-1", "4294967296"}) {
         SCOPED_TRACE(std::string("input \"") + input + "\"");
@@ -119,16 +113,14 @@ TEST_F(Query, EnterAndEscapeDoNothing) {
     EXPECT_FALSE(fake::Ended(dialog));
 }
 
-TEST_F(Query, TheCloseBoxEndsIt) {
-    EXPECT_EQ(TRUE, fake::Send(dialog, WM_CLOSE));
-    EXPECT_TRUE(fake::Ended(dialog));
-    EXPECT_EQ(0, fake::EndResult(dialog));
-}
-
-TEST_F(Query, OtherMessagesAreLeftToThePlatform) {
+TEST_F(Query, OnlyTheCloseBoxEndsIt) {
     EXPECT_EQ(FALSE, fake::Send(dialog, WM_PAINT));
     EXPECT_EQ(FALSE, fake::Send(dialog, WM_TIMER, 1));
     EXPECT_FALSE(fake::Ended(dialog));
+
+    EXPECT_EQ(TRUE, fake::Send(dialog, WM_CLOSE));
+    EXPECT_TRUE(fake::Ended(dialog));
+    EXPECT_EQ(0, fake::EndResult(dialog));
 }
 
 }  // namespace
