@@ -312,43 +312,52 @@ Screen Capture() {
 
 int shotNumber = 0;
 
-// Saves the whole screen as OUT_DIR\NN-name.bmp (24 bits, bottom-up).
-void Screenshot(const char* name) {
-    Screen s = Capture();
-    if (s.pixels.empty()) return;
-    wchar_t file[MAX_PATH];
-    _snwprintf(file, MAX_PATH, L"%ls\\%02d-%hs.bmp", outDir.c_str(), ++shotNumber, name);
-    file[MAX_PATH - 1] = 0;
+// Writes the part `area` of the screen as a 24-bit bottom-up BMP file.
+bool SaveBmp(const Screen& s, RECT area, const wchar_t* file) {
+    RECT screen = {0, 0, s.width, s.height};
+    IntersectRect(&area, &area, &screen);
+    int width = area.right - area.left, height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) return false;
     FILE* f = _wfopen(file, L"wb");
-    if (!f) return;
-    DWORD rowBytes = (static_cast<DWORD>(s.width) * 3 + 3) & ~3u;
+    if (!f) return false;
+    DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
     BITMAPFILEHEADER fh;
     BITMAPINFOHEADER ih;
     ZeroMemory(&fh, sizeof fh);
     ZeroMemory(&ih, sizeof ih);
     fh.bfType = 0x4D42;
     fh.bfOffBits = sizeof fh + sizeof ih;
-    fh.bfSize = fh.bfOffBits + rowBytes * static_cast<DWORD>(s.height);
+    fh.bfSize = fh.bfOffBits + rowBytes * static_cast<DWORD>(height);
     ih.biSize = sizeof ih;
-    ih.biWidth = s.width;
-    ih.biHeight = s.height;
+    ih.biWidth = width;
+    ih.biHeight = height;
     ih.biPlanes = 1;
     ih.biBitCount = 24;
     ih.biCompression = BI_RGB;
     fwrite(&fh, sizeof fh, 1, f);
     fwrite(&ih, sizeof ih, 1, f);
     std::vector<unsigned char> row(rowBytes, 0);
-    for (int y = s.height - 1; y >= 0; --y) {
-        for (int x = 0; x < s.width; ++x) {
-            COLORREF c = s.At(x, y);
+    for (int y = height - 1; y >= 0; --y) {
+        for (int x = 0; x < width; ++x) {
+            COLORREF c = s.At(area.left + x, area.top + y);
             row[static_cast<size_t>(x) * 3] = GetBValue(c);
             row[static_cast<size_t>(x) * 3 + 1] = GetGValue(c);
             row[static_cast<size_t>(x) * 3 + 2] = GetRValue(c);
         }
         fwrite(row.data(), 1, rowBytes, f);
     }
-    fclose(f);
-    Log("screenshot %02d-%s", shotNumber, name);
+    return fclose(f) == 0;
+}
+
+// Saves the whole screen as OUT_DIR\NN-name.bmp.
+void Screenshot(const char* name) {
+    Screen s = Capture();
+    if (s.pixels.empty()) return;
+    wchar_t file[MAX_PATH];
+    _snwprintf(file, MAX_PATH, L"%ls\\%02d-%hs.bmp", outDir.c_str(), ++shotNumber, name);
+    file[MAX_PATH - 1] = 0;
+    RECT all = {0, 0, s.width, s.height};
+    if (SaveBmp(s, all, file)) Log("screenshot %02d-%s", shotNumber, name);
 }
 
 // ------------------------------------------------------------- message boxes
@@ -466,6 +475,7 @@ void ReadNotice(HWND box, const wchar_t* caption, Notice* notice) {
 }
 
 bool Dismiss(const Notice& notice);
+int DrainMapNotices(DWORD watch);
 
 const wchar_t kNoticeCaption[] = L"提示";
 const char kMapDone[] = "内存分布绘制完成!";
@@ -495,6 +505,11 @@ bool WaitNotice(const wchar_t* caption, DWORD timeout, Notice* notice, Want want
             }
             if (want == kMapNotice && !map) continue;
             ReadNotice(box, caption, notice);
+            if (want == kOtherNotice && notice->icon.compare(0, 7, "covered") == 0 && DrainMapNotices(0)) {
+                // A map notice came up in front of this one meanwhile.
+                Log("  (a map pass notice came in front; dismissed)");
+                ReadNotice(box, caption, notice);
+            }
             return true;
         }
         if (Now() - start > timeout) return false;
@@ -698,8 +713,10 @@ void Key(HWND main, WPARAM key) {
     HWND target = main;
     if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) target = info.hwndFocus;
     UINT scan = MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
-    PostMessageW(target, WM_KEYDOWN, key, 1 | (static_cast<LPARAM>(scan) << 16));
-    PostMessageW(target, WM_KEYUP, key, 1 | (static_cast<LPARAM>(scan) << 16) | (3LL << 30));
+    DWORD down = 1u | (scan << 16);
+    DWORD up = down | 0xC0000000u;  // previous state down, key being released
+    PostMessageW(target, WM_KEYDOWN, key, static_cast<LPARAM>(static_cast<LONG>(down)));
+    PostMessageW(target, WM_KEYUP, key, static_cast<LPARAM>(static_cast<LONG>(up)));
 }
 
 void CheckKeysKeepOpen(HWND main) {
@@ -876,13 +893,17 @@ void MeasureMapPass(HWND query, const std::wstring& targetExe) {
     Press(GetDlgItem(dialog, 1));
     if (WaitNotice(kNoticeCaption, 300000, &n, kMapNotice, dialog)) {
         DWORD took = Now() - start;
-        PROCESS_MEMORY_COUNTERS pmc;
-        ZeroMemory(&pmc, sizeof pmc);
-        HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, t.pid);
-        GetProcessMemoryInfo(q, &pmc, sizeof pmc);
+        HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, t.pid);
+        ULONGLONG committed = 0;
+        size_t spans = 0;
+        for (const WalkedRegion& r : WalkLowRegions(q)) {
+            if (r.state != MEM_COMMIT || r.base >= 0x80000000ull) continue;
+            committed += r.size;
+            ++spans;
+        }
         CloseHandle(q);
-        Log("MEASURE map pass: %lu ms from 刷新 to \"%s\" (target's page-file use %llu MB)",
-            static_cast<unsigned long>(took), kMapDone, static_cast<unsigned long long>(pmc.PagefileUsage >> 20));
+        Log("MEASURE map pass: %lu ms from 刷新 to \"%s\" (%llu MB committed below 2 GB in %zu regions)",
+            static_cast<unsigned long>(took), kMapDone, static_cast<unsigned long long>(committed >> 20), spans);
         Dismiss(n);
     }
     PostMessageW(dialog, WM_CLOSE, 0, 0);
@@ -1047,11 +1068,46 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
           ended ? "exit code " + std::to_string(code) : "still running");
 }
 
+// The run command's picture: starts morvane, waits until its main window's
+// fields are filled, saves the main window as a BMP file and closes it.
+int ShootMainWindow(const std::wstring& morvaneExe, const wchar_t* file) {
+    morvane = Start(L"\"" + morvaneExe + L"\"", &morvanePid);
+    if (!morvane) {
+        Log("could not start morvane.exe");
+        return 1;
+    }
+    HWND main = WaitDialog(L"Morvane by Quorvid", 60000);
+    bool filled = false;
+    DWORD start = Now();
+    while (main && !filled && Now() - start < 10000) {
+        filled = true;
+        for (int id = 1005; id <= 1012; ++id) filled = filled && !FieldText(main, id).empty();
+        for (int id = 1023; id <= 1025; ++id) filled = filled && !FieldText(main, id).empty();
+        Sleep(100);
+    }
+    int result = 1;
+    if (filled) {
+        Sleep(300);  // let the gauge and the fields be drawn
+        RECT r;
+        GetWindowRect(main, &r);
+        if (SaveBmp(Capture(), r, file)) result = 0;
+    } else {
+        Log(main ? "the main window's fields stayed empty" : "no main window");
+    }
+    if (main) PostMessageW(main, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(morvane, 10000) != WAIT_OBJECT_0) TerminateProcess(morvane, 1);
+    return result;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 4 && wcscmp(argv[1], L"--shoot-main-window") == 0) {
+        return ShootMainWindow(argv[2], argv[3]);
+    }
     if (argc < 4) {
-        fprintf(stderr, "usage: e2e_driver MORVANE_EXE TARGET_EXE OUT_DIR [--measure]\n");
+        fprintf(stderr, "usage: e2e_driver MORVANE_EXE TARGET_EXE OUT_DIR [--measure]\n"
+                        "       e2e_driver --shoot-main-window MORVANE_EXE FILE.bmp\n");
         return 2;
     }
     outDir = argv[3];
