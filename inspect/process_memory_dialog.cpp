@@ -14,6 +14,13 @@ HWND ProcessMemoryWindow = NULL;
 // the painter for a pass. wParam is TRUE when that pass ends with its notice.
 #define WM_REQUEST_MEMORY_MAP (WM_APP + 1)
 
+// Whether this opening of the dialog shows a process: set once its
+// initialisation has filled both lists. A failing initialisation shows its
+// notices with the dialog already on screen, and the paint messages those
+// notices let through must not start a pass (and a third notice) for a
+// dialog that is about to close.
+static BOOL MapWanted = FALSE;
+
 // Whether this opening of the dialog has had its first paint. The first
 // paint's pass announces itself; passes asked for by later repaints (among
 // them the one that follows closing the pass's own notice) do not, or every
@@ -30,6 +37,7 @@ static void ShowCodedError(HWND dialog, LPCWSTR format) {
 
 static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
     ProcessMemoryWindow = dialog;
+    MapWanted = FALSE;
     FirstPaintSeen = FALSE;
     CenterOnScreen(dialog);
     if (!ShowCounters()) {
@@ -43,6 +51,7 @@ static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
         return FALSE;
     }
     // The map is asked for by the first paint, not here.
+    MapWanted = TRUE;
     return TRUE;
 }
 
@@ -50,6 +59,7 @@ static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
 // asked for now could finish before that erase and be wiped, so the request
 // is posted and made once the platform's painting for this message is over.
 static INT_PTR ProcessMemory_OnPaint(HWND dialog) {
+    if (!MapWanted) return FALSE;
     BOOL announce = !FirstPaintSeen;
     FirstPaintSeen = TRUE;
     if (!PostMessageW(dialog, WM_REQUEST_MEMORY_MAP, static_cast<WPARAM>(announce), 0)) {

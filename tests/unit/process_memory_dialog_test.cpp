@@ -164,6 +164,21 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// The dialog is on screen while a failing initialisation shows its notices,
+// and each notice's message loop lets the dialog's paint messages through.
+TEST_F(ProcessMemory, PaintsDuringAFailedOpeningAskForNoMap) {
+    HWND painted = dialog;
+    fake::SetBoxHook([painted](const fake::Box&) {
+        fake::Send(painted, WM_PAINT);
+        fake::DeliverPosted(painted);
+    });
+
+    EXPECT_EQ(FALSE, fake::Send(dialog, WM_INITDIALOG));
+
+    EXPECT_EQ((Lines{"无法执行!", "显示简单信息有错误发生\n错误码:0x00000001"}), fake::BoxTexts());
+    EXPECT_FALSE(TakeRequest().pending);
+}
+
 TEST_F(ProcessMemory, RefreshRebuildsBothListsAndAsksForOneAnnouncedPass) {
     Open();
     fake::Process& p = AddInspectedProcess();  // the process has changed since
