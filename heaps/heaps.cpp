@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include "app/format.h"
 #include "app/shell.h"
 #include "inspect/inspect.h"
 
@@ -24,17 +25,6 @@ enum StepOutcome { STEP_ADVANCED, STEP_FINISHED, STEP_FAILED };
 StepOutcome JudgeStep(BOOL returned) {
     if (returned) return STEP_ADVANCED;
     return GetLastError() == ERROR_NO_MORE_FILES ? STEP_FINISHED : STEP_FAILED;
-}
-
-// "<label>0x%08x": eight digits for a 32-bit value; a wider value (the
-// x86_64 build) is shown in full rather than cut to its low half.
-void ComposeHexLine(WCHAR* line, LPCWSTR label, ULONGLONG value) {
-    DWORD high = static_cast<DWORD>(value >> 32);
-    DWORD low = static_cast<DWORD>(value);
-    if (high == 0)
-        wsprintfW(line, L"%s0x%08x", label, low);
-    else
-        wsprintfW(line, L"%s0x%x%08x", label, high, low);
 }
 
 // The kind of a block by its flags; empty when it is none of the three.
@@ -62,11 +52,11 @@ void AppendBlockLines(HWND dialog, UINT number, const HEAPENTRY32& entry) {
     WCHAR line[HEAP_LINE_UNITS];
     wsprintfW(line, L"第%u个块的信息", number);
     LineListAppend(dialog, IDC_BLOCK_LIST, line);
-    ComposeHexLine(line, L"块句柄为:", reinterpret_cast<ULONG_PTR>(entry.hHandle));
+    FormatHexLine(line, L"块句柄为:", reinterpret_cast<ULONG_PTR>(entry.hHandle), L"");
     LineListAppend(dialog, IDC_BLOCK_LIST, line);
-    ComposeHexLine(line, L"块基地址为:", entry.dwAddress);
+    FormatHexLine(line, L"块基地址为:", entry.dwAddress, L"");
     LineListAppend(dialog, IDC_BLOCK_LIST, line);
-    ComposeHexLine(line, L"块大小为:", entry.dwBlockSize);
+    FormatHexLine(line, L"块大小为:", entry.dwBlockSize, L"");
     LineListAppend(dialog, IDC_BLOCK_LIST, line);
     wcscpy_s(line, HEAP_LINE_UNITS, BlockKindText(entry.dwFlags));
     LineListAppend(dialog, IDC_BLOCK_LIST, line);

@@ -1,33 +1,19 @@
 // The counters summary: six lines about the inspected process's memory use
 // in the upper list of ProcessMemoryDialog.
+#include "app/format.h"
 #include "app/shell.h"
 #include "inspect/inspect.h"
 
 // Room for the longest line (34 units): a 12-unit label, 20 digits, "字节".
 static const int COUNTER_LINE_UNITS = 64;
-// A 64-bit count has at most 20 decimal digits.
-static const int COUNT_DIGIT_UNITS = 21;
 
-// Writes `value` in unsigned decimal, no separators, no leading zeros.
 // The working-set and page-file counters are pointer-sized: 32 bits in the
 // product, where this reads exactly as "%u" does, and 64 bits on x86_64,
-// where a count past 4 GB must not be cut to its low 32 bits.
-static void FormatCount(ULONGLONG value, WCHAR* out) {
-    WCHAR reversed[COUNT_DIGIT_UNITS];
-    int n = 0;
-    do {
-        reversed[n++] = static_cast<WCHAR>(L'0' + static_cast<int>(value % 10));
-        value /= 10;
-    } while (value != 0 && n < COUNT_DIGIT_UNITS - 1);
-    int i = 0;
-    while (n > 0) out[i++] = reversed[--n];
-    out[i] = 0;
-}
-
+// where a count past 4 GB is shown whole.
 static void AppendCountLine(LPCWSTR format, SIZE_T value) {
-    WCHAR digits[COUNT_DIGIT_UNITS];
+    WCHAR digits[DECIMAL64_UNITS];
     WCHAR line[COUNTER_LINE_UNITS];
-    FormatCount(static_cast<ULONGLONG>(value), digits);
+    FormatDecimal(static_cast<ULONGLONG>(value), digits);
     wsprintfW(line, format, digits);
     LineListAppend(ProcessMemoryWindow, IDC_COUNTERS, line);
 }

@@ -1,6 +1,7 @@
 // The region walk and the region table.
 #include "inspect/regions.h"
 
+#include "app/format.h"
 #include "app/shell.h"
 #include "inspect/inspect.h"
 
@@ -86,15 +87,6 @@ void EmptyRegionLists() {
     LeaveCriticalSection(&RegionListsLock);
 }
 
-// Writes "<prefix>0x%08x<suffix>"; a value wider than 32 bits (only on
-// 64-bit builds) is written whole, as sixteen digits.
-void FormatHexLine(WCHAR* line, const WCHAR* format32, const WCHAR* format64, ULONGLONG value) {
-    if (value > 0xFFFFFFFFull)
-        wsprintfW(line, format64, static_cast<DWORD>(value >> 32), static_cast<DWORD>(value));
-    else
-        wsprintfW(line, format32, static_cast<DWORD>(value));
-}
-
 }  // namespace
 
 void InitRegionLists() {
@@ -118,12 +110,11 @@ void FormatProtection(DWORD protect, WCHAR* line, size_t units) {
 
 void FormatRegion(const MEMORY_BASIC_INFORMATION& region, RegionLines* lines) {
     wcscpy_s(lines->text[0], REGION_LINE_UNITS, RegionSeparator);
-    FormatHexLine(lines->text[1], L"区域基址为:0x%08x", L"区域基址为:0x%08x%08x",
-                  reinterpret_cast<ULONG_PTR>(region.BaseAddress));
+    FormatHexLine(lines->text[1], L"区域基址为:", reinterpret_cast<ULONG_PTR>(region.BaseAddress), L"");
     FormatProtection(region.AllocationProtect, lines->text[2], REGION_LINE_UNITS);
     wcscpy_s(lines->text[3], REGION_LINE_UNITS, StateText(region.State));
     wcscpy_s(lines->text[4], REGION_LINE_UNITS, TypeText(region.Type));
-    FormatHexLine(lines->text[5], L"大小:0x%08x字节", L"大小:0x%08x%08x字节", region.RegionSize);
+    FormatHexLine(lines->text[5], L"大小:", region.RegionSize, L"字节");
 }
 
 int WalkRegions() {

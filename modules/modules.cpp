@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include "app/format.h"
 #include "app/shell.h"
 #include "inspect/inspect.h"
 
@@ -18,17 +19,6 @@ const size_t MODULE_TEXT_UNITS = 500;
 
 const WCHAR MODULE_SEPARATOR[] = L"---------------------------------------------";
 const WCHAR NAME_LABEL[] = L"模块名称为:";
-
-// "<label>0x%08x": eight digits for a 32-bit value; a wider value (the
-// x86_64 build) is shown in full rather than cut to its low half.
-void ComposeHexLine(WCHAR* line, LPCWSTR label, ULONGLONG value) {
-    DWORD high = static_cast<DWORD>(value >> 32);
-    DWORD low = static_cast<DWORD>(value);
-    if (high == 0)
-        wsprintfW(line, L"%s0x%08x", label, low);
-    else
-        wsprintfW(line, L"%s0x%x%08x", label, high, low);
-}
 
 void Append(LPCWSTR line) { LineListAppend(ModuleWindow, IDC_MODULE_LIST, line); }
 
@@ -64,11 +54,11 @@ void AppendModule(HANDLE process, HMODULE module, int index) {
         Append(MODULE_SEPARATOR);
         return;
     }
-    ComposeHexLine(line, L"模块基址为:", reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll));
+    FormatHexLine(line, L"模块基址为:", reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll), L"");
     Append(line);
     wsprintfW(line, L"模块大小为:0x%08x", info.SizeOfImage);
     Append(line);
-    ComposeHexLine(line, L"模块入口地址为:", reinterpret_cast<ULONG_PTR>(info.EntryPoint));
+    FormatHexLine(line, L"模块入口地址为:", reinterpret_cast<ULONG_PTR>(info.EntryPoint), L"");
     Append(line);
     Append(MODULE_SEPARATOR);
 }

@@ -2,6 +2,7 @@
 // memory load, seven memory sizes in bytes, the local time and the gauge.
 #include "status/status.h"
 
+#include "app/format.h"
 #include "resources/resource.h"
 
 static_assert(sizeof(MEMORYSTATUSEX) == 64, "MEMORYSTATUSEX is 64 bytes");
@@ -13,21 +14,18 @@ static SYSTEMTIME LocalTime;
 int FormatByteCount(WCHAR* out, int size, ULONGLONG bytes) {
     static const WCHAR unit[] = L"字节";
     const int unitLength = static_cast<int>(sizeof(unit) / sizeof(unit[0])) - 1;
-    // Digits come out least significant first; wsprintfW's 64-bit support
-    // differs between platform versions, so the conversion is done here.
-    WCHAR digits[20];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<WCHAR>(L'0' + static_cast<int>(bytes % 10));
-        bytes /= 10;
-    } while (bytes != 0);
+    // wsprintfW's 64-bit support differs between platform versions, so the
+    // digits are written here.
+    WCHAR digits[DECIMAL64_UNITS];
+    FormatDecimal(bytes, digits);
+    int count = lstrlenW(digits);
     if (out == nullptr || size <= 0) return 0;
     if (count + unitLength + 1 > size) {
         out[0] = 0;
         return 0;
     }
     int length = 0;
-    while (count > 0) out[length++] = digits[--count];
+    for (int i = 0; i < count; ++i) out[length++] = digits[i];
     for (int i = 0; i < unitLength; ++i) out[length++] = unit[i];
     out[length] = 0;
     return length;

@@ -212,7 +212,7 @@ TEST_F(RegionWalk, ARegionCrossing4GBIsShownWholeAndEndsTheWalk) {
     ASSERT_EQ(1, WalkRegions());
     std::vector<std::string> table = Table();
     ASSERT_EQ(12u, table.size());
-    EXPECT_EQ("大小:0x000007ffefff0000字节", table[11]);
+    EXPECT_EQ("大小:0x7ffefff0000字节", table[11]);
 }
 
 TEST_F(RegionWalk, ListsKeepTheirFirst10000SpansAndTheTableShowsEveryRegion) {
