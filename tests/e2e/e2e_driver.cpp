@@ -948,6 +948,14 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     HWND query = WaitDialog(L"进程详细信息", 5000);
     if (!Check(query != nullptr, "query dialog opened by 显示详细进程信息")) return;
     Screenshot("query-dialog");
+    {
+        // The read-out goes on while a dialog of the chain is open.
+        std::string before = FieldText(main, 1024) + ":" + FieldText(main, 1025);
+        Sleep(1200);
+        std::string after = FieldText(main, 1024) + ":" + FieldText(main, 1025);
+        Check(before != after, "main window: the clock keeps ticking while the query dialog is open", "a new time",
+              before + " then " + after);
+    }
     HWND pidField = GetDlgItem(query, 1005);
     HWND queryButton = GetDlgItem(query, 1013);
     const wchar_t* refused[] = {L"", L"abc"};
