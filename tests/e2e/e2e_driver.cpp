@@ -607,8 +607,9 @@ MapCheck CompareMap(HWND dialog, const std::vector<WalkedRegion>& regions, const
                 if (got != want) {
                     if (result.wrong++ == 0) {
                         char text[160];
-                        snprintf(text, sizeof text, "(%d,%d) of the client area: want #%06lx, got #%06lx", x, y,
-                                 static_cast<unsigned long>(want), static_cast<unsigned long>(got));
+                        snprintf(text, sizeof text, "(%d,%d) of the client area: want #%02x%02x%02x, got #%02x%02x%02x", x,
+                                 y, GetRValue(want), GetGValue(want), GetBValue(want), GetRValue(got), GetGValue(got),
+                                 GetBValue(got));
                         result.first = text;
                     }
                 }
@@ -705,12 +706,12 @@ void CheckMainWindow(HWND main) {
 }
 
 // Sends a key to whatever has the focus in morvane's UI thread.
-void Key(HWND main, WPARAM key) {
+void Key(HWND dialog, WPARAM key) {
     GUITHREADINFO info;
     ZeroMemory(&info, sizeof info);
     info.cbSize = sizeof info;
-    DWORD thread = GetWindowThreadProcessId(main, nullptr);
-    HWND target = main;
+    DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+    HWND target = dialog;
     if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) target = info.hwndFocus;
     UINT scan = MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
     DWORD down = 1u | (scan << 16);
@@ -966,6 +967,9 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
         ExpectNotice("请正确输入!", query, "error", label, 5000, input[0] ? nullptr : "query-refused");
         Check(!FindDialog(L"进程虚拟内存信息") && !Gone(query), label + " opens nothing and stays");
     }
+    Key(query, VK_ESCAPE);
+    Sleep(700);
+    Check(!Gone(query) && Boxes(kNoticeCaption).empty(), "query dialog: Escape does nothing");
 
     // A process ID that names no process.
     const DWORD noProcess = 4000000000u;
@@ -1023,6 +1027,19 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     CheckCounters(dialog, known.pid);
     CheckRegionTable(dialog, targetQuery, "after refresh", &walked);
     CheckWholeMap(dialog, walked, "after refresh");
+
+    // Escape does nothing; Enter refreshes (the focus is on 刷新 now).
+    Key(dialog, VK_ESCAPE);
+    Sleep(700);
+    Check(!Gone(dialog) && Boxes(kNoticeCaption).empty(), "process dialog: Escape does nothing");
+    Key(dialog, VK_RETURN);
+    {
+        Notice n;
+        bool shown = WaitNotice(kNoticeCaption, 30000, &n);
+        Check(shown && n.text == kMapDone, "process dialog: Enter refreshes", kMapDone, shown ? n.text : "no notice");
+        if (shown) Dismiss(n);
+        DrainMapNotices(1000);
+    }
     CloseHandle(targetQuery);
 
     // ---- heap dialog: Wine's tool-help has no heap list
