@@ -1047,6 +1047,17 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     {
         HWND heap = WaitDialog(L"堆信息", 5000);
         Check(heap != nullptr, "heap dialog opened by 查看堆信息");
+        if (heap) {
+            // Answered once the scan's notice is up: the block list shows
+            // that nothing is selected, the heap list is empty, and the
+            // refresh button is off while the scan runs.
+            std::vector<std::string> blocks, heaps;
+            ReadList(GetDlgItem(heap, 1021), &blocks);
+            ReadList(GetDlgItem(heap, 1020), &heaps);
+            CheckLines({"没有选择"}, blocks, "heap dialog: block list before any selection");
+            CheckLines({}, heaps, "heap dialog: heap list when Wine has none");
+            Check(!IsWindowEnabled(GetDlgItem(heap, 1)), "heap dialog: 刷新 disabled during the scan");
+        }
         ExpectNotice("显示堆信息有错误发生\n错误码:0x00000001", heap, "error", "heap dialog", 10000, "heap-dialog-notice");
         Check(heap && WaitGone(heap, 3000), "heap dialog: closes after the snapshot failure");
         Check(!Gone(dialog), "heap dialog: the process dialog stays");
