@@ -131,7 +131,6 @@ struct Target {
     HANDLE process = nullptr;
     DWORD pid = 0;
     std::vector<ReportedModule> modules;
-    std::vector<std::string> records;
 };
 
 // Starts the target in `mode` and reads its report once it is complete.
@@ -156,7 +155,6 @@ bool StartTarget(const std::wstring& exe, const char* mode, Target* target) {
     bool ready = false;
     while (fgets(line, sizeof line, f)) {
         line[strcspn(line, "\r\n")] = 0;
-        target->records.push_back(line);
         unsigned long long base = 0, entry = 0;
         unsigned long size = 0;
         int used = 0;
