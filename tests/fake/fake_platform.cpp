@@ -1132,6 +1132,17 @@ void OnDialog(int templateId, std::function<void(HWND)> script) {
     W().scripts[templateId] = std::move(script);
 }
 
+Box Notice(HWND owner, const std::string& text, UINT icon) { return {owner, text, "提示", MB_OK | icon}; }
+
+bool operator==(const Box& a, const Box& b) {
+    return a.owner == b.owner && a.text == b.text && a.caption == b.caption && a.type == b.type;
+}
+
+void PrintTo(const Box& box, std::ostream* out) {
+    *out << "{owner " << static_cast<const void*>(box.owner) << ", \"" << box.text << "\", caption \"" << box.caption
+         << "\", type 0x" << std::hex << box.type << std::dec << "}";
+}
+
 std::vector<Box> Boxes() {
     std::lock_guard<std::mutex> lock(boxMutex);
     return W().boxes;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,11 @@ struct Box {
     std::string caption;
     UINT type;
 };
+// A notice as the program shows it: the caption "提示", an OK button only,
+// and the icon (MB_ICONERROR or MB_ICONINFORMATION).
+Box Notice(HWND owner, const std::string& text, UINT icon);
+bool operator==(const Box& a, const Box& b);
+void PrintTo(const Box& box, std::ostream* out);
 std::vector<Box> Boxes();
 std::vector<std::string> BoxTexts();
 // Blocks until at least `count` boxes were shown, or the time-out passes.

@@ -31,12 +31,7 @@ protected:
     }
 
     static void ExpectOneFailureNotice() {
-        std::vector<fake::Box> boxes = fake::Boxes();
-        ASSERT_EQ(1u, boxes.size());
-        EXPECT_EQ("无法执行!", boxes[0].text);
-        EXPECT_EQ("提示", boxes[0].caption);
-        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), boxes[0].type);
-        EXPECT_EQ(ProcessMemoryWindow, boxes[0].owner);
+        EXPECT_EQ(std::vector<fake::Box>{fake::Notice(ProcessMemoryWindow, "无法执行!", MB_ICONERROR)}, fake::Boxes());
     }
 };
 

@@ -67,10 +67,7 @@ protected:
     }
 
     static void ExpectBox(const fake::Box& box, HWND owner, const char* text, UINT icon) {
-        EXPECT_EQ(owner, box.owner);
-        EXPECT_EQ(text, box.text);
-        EXPECT_EQ("提示", box.caption);
-        EXPECT_EQ(static_cast<UINT>(MB_OK | icon), box.type);
+        EXPECT_EQ(fake::Notice(owner, text, icon), box);
     }
 };
 

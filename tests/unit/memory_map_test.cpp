@@ -215,12 +215,8 @@ TEST_F(Painter, ARequestGivesOnePassAndTheNotice) {
     RequestMemoryMap(TRUE);
     ASSERT_TRUE(fake::WaitForBoxes(1));
     ASSERT_TRUE(WaitIdle());
-    std::vector<fake::Box> boxes = fake::Boxes();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ("内存分布绘制完成!", boxes[0].text);
-    EXPECT_EQ("提示", boxes[0].caption);
-    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), boxes[0].type);
-    EXPECT_EQ(ProcessMemoryWindow, boxes[0].owner);
+    EXPECT_EQ(std::vector<fake::Box>{fake::Notice(ProcessMemoryWindow, "内存分布绘制完成!", MB_ICONINFORMATION)},
+              fake::Boxes());
     EXPECT_EQ(1u, Passes());
     EXPECT_EQ(std::vector<HWND>{ProcessMemoryWindow}, fake::DCWindows());
     EXPECT_EQ(0, fake::OpenDCs());

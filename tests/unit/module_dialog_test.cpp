@@ -63,10 +63,7 @@ protected:
     }
 
     static void ExpectErrorBox(const fake::Box& box, HWND owner, const char* text) {
-        EXPECT_EQ(owner, box.owner);
-        EXPECT_EQ(text, box.text);
-        EXPECT_EQ("提示", box.caption);
-        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), box.type);
+        EXPECT_EQ(fake::Notice(owner, text, MB_ICONERROR), box);
     }
 };
 

@@ -101,12 +101,9 @@ protected:
     }
 
     void ExpectErrorNotices(const Lines& texts) {
-        EXPECT_EQ(texts, fake::BoxTexts());
-        for (const fake::Box& box : fake::Boxes()) {
-            EXPECT_EQ(dialog, box.owner) << box.text;
-            EXPECT_EQ("提示", box.caption) << box.text;
-            EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), box.type) << box.text;
-        }
+        std::vector<fake::Box> expected;
+        for (const std::string& text : texts) expected.push_back(fake::Notice(dialog, text, MB_ICONERROR));
+        EXPECT_EQ(expected, fake::Boxes());
     }
 
     HANDLE realRequest = nullptr;

@@ -38,12 +38,7 @@ TEST_F(Query, InputThatIsNoUnsignedNumberIsRefused) {
 
         EXPECT_EQ(TRUE, Ask(input));
 
-        std::vector<fake::Box> boxes = fake::Boxes();
-        ASSERT_EQ(1u, boxes.size());
-        EXPECT_EQ("请正确输入!", boxes[0].text);
-        EXPECT_EQ("提示", boxes[0].caption);
-        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), boxes[0].type);
-        EXPECT_EQ(dialog, boxes[0].owner);
+        EXPECT_EQ(std::vector<fake::Box>{fake::Notice(dialog, "请正确输入!", MB_ICONERROR)}, fake::Boxes());
         EXPECT_TRUE(fake::OpenedDialogs().empty());
         EXPECT_TRUE(fake::OpenCalls().empty());
         EXPECT_EQ(77u, SelectedPid);

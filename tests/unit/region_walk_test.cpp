@@ -149,12 +149,7 @@ TEST_F(RegionWalk, ProcessThatCannotBeOpenedLeavesTheTableAndEmptiesTheLists) {
     EXPECT_EQ(before, Table());
     EXPECT_EQ(0u, CommittedRegions.count);
     EXPECT_EQ(0u, ReservedRegions.count);
-    std::vector<fake::Box> boxes = fake::Boxes();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ("无法执行!", boxes[0].text);
-    EXPECT_EQ("提示", boxes[0].caption);
-    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), boxes[0].type);
-    EXPECT_EQ(ProcessMemoryWindow, boxes[0].owner);
+    EXPECT_EQ(std::vector<fake::Box>{fake::Notice(ProcessMemoryWindow, "无法执行!", MB_ICONERROR)}, fake::Boxes());
 }
 
 TEST_F(RegionWalk, RefusedQueryAccessIsACannotOpen) {
