@@ -7,6 +7,13 @@ if(MORVANE_USE_CLANG)
   set(CMAKE_CXX_COMPILER clang++)
   set(CMAKE_C_COMPILER_TARGET ${MINGW_PREFIX})
   set(CMAKE_CXX_COMPILER_TARGET ${MINGW_PREFIX})
+  # clang's driver does not find Debian's versioned libgcc folder, nor the
+  # C++ library headers inside it, by itself.
+  file(GLOB MINGW_GCC_LIB_DIRS /usr/lib/gcc/${MINGW_PREFIX}/*)
+  list(GET MINGW_GCC_LIB_DIRS 0 MINGW_GCC_LIB_DIR)
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-L${MINGW_GCC_LIB_DIR}")
+  set(CMAKE_CXX_FLAGS_INIT
+      "-isystem ${MINGW_GCC_LIB_DIR}/include/c++ -isystem ${MINGW_GCC_LIB_DIR}/include/c++/${MINGW_PREFIX}")
 else()
   set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc)
   set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++)
