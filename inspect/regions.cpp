@@ -35,10 +35,16 @@ const ProtectionName ProtectionNames[] = {
 
 const WCHAR RegionSeparator[] = L"----------------------------------------------------";
 
-// Most processes have a few hundred to a few thousand regions; the table
-// grows past this on its own.
-const WPARAM ExpectedTableLines = 6 * 2048;
-const LPARAM ExpectedTableBytes = 6 * 2048 * 24 * sizeof(WCHAR);
+// Most processes have a few hundred to a few thousand regions. The table's
+// storage is reserved for this many lines first and doubled whenever the
+// lines reach it: a list box left to grow by itself grows a few items at a
+// time, which costs seconds over a hundred thousand lines.
+const WPARAM FirstReservedLines = 6 * 2048;
+const LPARAM BytesPerLine = 24 * sizeof(WCHAR);
+
+void ReserveTableLines(HWND table, WPARAM lines) {
+    SendMessageW(table, LB_INITSTORAGE, lines, static_cast<LPARAM>(lines) * BytesPerLine);
+}
 
 const WCHAR* StateText(DWORD state) {
     switch (state) {
@@ -134,7 +140,9 @@ int WalkRegions() {
     HWND table = GetDlgItem(ProcessMemoryWindow, IDC_REGIONS);
     SendMessageW(table, WM_SETREDRAW, FALSE, 0);
     LineListClear(ProcessMemoryWindow, IDC_REGIONS);
-    SendMessageW(table, LB_INITSTORAGE, ExpectedTableLines, ExpectedTableBytes);
+    WPARAM reserved = FirstReservedLines;
+    WPARAM appended = 0;
+    ReserveTableLines(table, reserved);
 
     ULONGLONG cursor = 0;
     MEMORY_BASIC_INFORMATION region;
@@ -144,7 +152,12 @@ int WalkRegions() {
         FormatRegion(region, &lines);
         if (region.State == MEM_COMMIT) KeepSpan(&CommittedRegions, reinterpret_cast<ULONG_PTR>(region.BaseAddress), region.RegionSize);
         if (region.State == MEM_RESERVE) KeepSpan(&ReservedRegions, reinterpret_cast<ULONG_PTR>(region.BaseAddress), region.RegionSize);
+        if (appended + 6 > reserved) {
+            ReserveTableLines(table, reserved);
+            reserved *= 2;
+        }
         for (const WCHAR* line : lines.text) LineListAppend(ProcessMemoryWindow, IDC_REGIONS, line);
+        appended += 6;
 
         // The walk covers the 32-bit address space: it ends where the next
         // address would reach 2^32.

@@ -189,8 +189,8 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
         return static_cast<LRESULT>(line.size());
     }
     case LB_INITSTORAGE:
-        c.storageItems = wParam;
-        return static_cast<LRESULT>(wParam);
+        c.storageItems += wParam;
+        return static_cast<LRESULT>(c.storageItems);
     case WM_SETREDRAW:
         (wParam ? c.redrawOnCount : c.redrawOffCount)++;
         return 0;

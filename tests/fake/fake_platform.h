@@ -96,7 +96,7 @@ struct Control {
     int redrawOffCount = 0;             // WM_SETREDRAW FALSE received
     int redrawOnCount = 0;              // WM_SETREDRAW TRUE received
     int invalidated = 0;                // InvalidateRect calls
-    WPARAM storageItems = 0;            // last LB_INITSTORAGE item count
+    WPARAM storageItems = 0;            // items reserved by LB_INITSTORAGE, in all
     COLORREF barColor = 0;
     COLORREF backColor = 0;
     LPARAM range = 0;

@@ -220,6 +220,11 @@ TEST_F(RegionWalk, ListsKeepTheirFirst10000SpansAndTheTableShowsEveryRegion) {
     p.regions.insert(p.regions.begin(), R(0, 0x10000, MEM_FREE));
     ASSERT_EQ(1, WalkRegions());
     EXPECT_EQ(6u * (regions + 1), Table().size());
+    // The table's storage was reserved ahead of its lines, not left to grow
+    // a few items at a time.
+    const fake::Control& table = fake::Item(ProcessMemoryWindow, IDC_REGIONS);
+    EXPECT_GE(table.storageItems, table.lines.size());
+    EXPECT_LE(table.storageItems, 2 * table.lines.size() + 6 * 2048);
     ASSERT_EQ(static_cast<DWORD>(REGION_LIST_CAPACITY), CommittedRegions.count);
     ASSERT_EQ(static_cast<DWORD>(REGION_LIST_CAPACITY), ReservedRegions.count);
     EXPECT_EQ(0x10000u, CommittedRegions.spans[0].base);
