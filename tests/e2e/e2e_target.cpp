@@ -69,31 +69,27 @@ bool MakeKnown() {
     return true;
 }
 
-// Places `count` allocations of `size` bytes, each at a fixed free address
-// below `limit`, scanning this process's own free regions from `from` up.
+// Places `count` allocations of `size` bytes at fixed addresses below
+// `limit`, trying each allocation-granularity step from `from` up.
 // `commit` bytes of each are committed (all of it when commit == size).
 bool PlaceBelow(ULONG_PTR from, ULONG_PTR limit, unsigned count, SIZE_T size, SIZE_T commit) {
+    // Tries every 64 KB step: 32-bit Wine reports some free space as
+    // reserved, so the reported state cannot tell where a reservation fits.
     ULONG_PTR cursor = from;
     unsigned placed = 0;
     while (placed < count && cursor + size <= limit) {
-        MEMORY_BASIC_INFORMATION mbi;
-        if (!VirtualQuery(reinterpret_cast<void*>(cursor), &mbi, sizeof mbi)) break;
-        ULONG_PTR regionEnd = reinterpret_cast<ULONG_PTR>(mbi.BaseAddress) + mbi.RegionSize;
-        if (mbi.State != MEM_FREE) {
-            cursor = (regionEnd + kGranularity - 1) & ~(kGranularity - 1);
+        void* p = VirtualAlloc(reinterpret_cast<void*>(cursor), size, MEM_RESERVE, PAGE_READWRITE);
+        if (p != reinterpret_cast<void*>(cursor)) {
+            if (p) VirtualFree(p, 0, MEM_RELEASE);
+            cursor += kGranularity;
             continue;
         }
-        while (placed < count && cursor + size <= regionEnd && cursor + size <= limit) {
-            void* p = VirtualAlloc(reinterpret_cast<void*>(cursor), size, MEM_RESERVE, PAGE_READWRITE);
-            if (p != reinterpret_cast<void*>(cursor)) break;
-            if (!VirtualAlloc(p, commit, MEM_COMMIT, PAGE_READWRITE)) {
-                Fail("commit");
-                return false;
-            }
-            ++placed;
-            cursor += (size + kGranularity - 1) & ~(kGranularity - 1);
+        if (!VirtualAlloc(p, commit, MEM_COMMIT, PAGE_READWRITE)) {
+            Fail("commit");
+            return false;
         }
-        cursor = (regionEnd + kGranularity - 1) & ~(kGranularity - 1);
+        ++placed;
+        cursor += (size + kGranularity - 1) & ~(kGranularity - 1);
     }
     fprintf(report, "placed %u of %u\n", placed, count);
     return placed == count;
