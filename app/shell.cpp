@@ -17,8 +17,6 @@ void CenterOnScreen(HWND dialog) {
 
 void Notice(HWND owner, LPCWSTR text, UINT icon) { MessageBoxW(owner, text, L"提示", MB_OK | icon); }
 
-void LineListClear(HWND dialog, int id) { SendDlgItemMessageW(dialog, id, LB_RESETCONTENT, 0, 0); }
+void LineListClear(HWND list) { SendMessageW(list, LB_RESETCONTENT, 0, 0); }
 
-void LineListAppend(HWND dialog, int id, LPCWSTR line) {
-    SendDlgItemMessageW(dialog, id, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
-}
+void LineListAppend(HWND list, LPCWSTR line) { SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line)); }

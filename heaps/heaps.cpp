@@ -41,25 +41,25 @@ LPCWSTR BlockKindText(DWORD flags) {
     }
 }
 
-void AppendHeapLine(HWND dialog, UINT number, DWORD flags) {
+void AppendHeapLine(HWND list, UINT number, DWORD flags) {
     WCHAR line[HEAP_LINE_UNITS];
     wsprintfW(line, L"第%u个堆的信息", number);
     if (flags == HF32_DEFAULT) wcscat_s(line, HEAP_LINE_UNITS, L"----默认堆");
-    LineListAppend(dialog, IDC_HEAP_LIST, line);
+    LineListAppend(list, line);
 }
 
-void AppendBlockLines(HWND dialog, UINT number, const HEAPENTRY32& entry) {
+void AppendBlockLines(HWND list, UINT number, const HEAPENTRY32& entry) {
     WCHAR line[HEAP_LINE_UNITS];
     wsprintfW(line, L"第%u个块的信息", number);
-    LineListAppend(dialog, IDC_BLOCK_LIST, line);
+    LineListAppend(list, line);
     FormatHexLine(line, L"块句柄为:", reinterpret_cast<ULONG_PTR>(entry.hHandle), L"");
-    LineListAppend(dialog, IDC_BLOCK_LIST, line);
+    LineListAppend(list, line);
     FormatHexLine(line, L"块基地址为:", entry.dwAddress, L"");
-    LineListAppend(dialog, IDC_BLOCK_LIST, line);
+    LineListAppend(list, line);
     FormatHexLine(line, L"块大小为:", entry.dwBlockSize, L"");
-    LineListAppend(dialog, IDC_BLOCK_LIST, line);
+    LineListAppend(list, line);
     wcscpy_s(line, HEAP_LINE_UNITS, BlockKindText(entry.dwFlags));
-    LineListAppend(dialog, IDC_BLOCK_LIST, line);
+    LineListAppend(list, line);
 }
 
 void EnableRefresh(HWND dialog, BOOL enable) { EnableWindow(GetDlgItem(dialog, IDC_REFRESH), enable); }
@@ -77,7 +77,7 @@ void HeapDialog_Scan(HWND dialog) {
 BOOL HeapDialog_OnInitDialog(HWND dialog) {
     HeapWindow = dialog;
     CenterOnScreen(dialog);
-    LineListAppend(dialog, IDC_BLOCK_LIST, L"没有选择");
+    LineListAppend(GetDlgItem(dialog, IDC_BLOCK_LIST), L"没有选择");
     HeapDialog_Scan(dialog);
     return TRUE;
 }
@@ -121,7 +121,8 @@ int ScanHeapList() {
         EndDialog(dialog, 0);
         return 0;
     }
-    LineListClear(dialog, IDC_HEAP_LIST);
+    HWND list = GetDlgItem(dialog, IDC_HEAP_LIST);
+    LineListClear(list);
 
     HEAPLIST32 record = {};
     record.dwSize = sizeof(HEAPLIST32);
@@ -138,7 +139,7 @@ int ScanHeapList() {
     while (step == STEP_ADVANCED && count < HEAP_ID_CAPACITY) {
         HeapIdTable[count] = record.th32HeapID;
         ++count;
-        AppendHeapLine(dialog, count, record.dwFlags);
+        AppendHeapLine(list, count, record.dwFlags);
         step = JudgeStep(Heap32ListNext(snapshot, &record));
         if (step == STEP_FAILED) {
             Notice(dialog, L"显示堆信息有错误发生\n错误码:0x00000003", MB_ICONERROR);
@@ -155,7 +156,8 @@ int ScanHeapList() {
 
 DWORD WINAPI WalkHeapBlocks(LPVOID param) {
     HeapWalkJob* job = static_cast<HeapWalkJob*>(param);
-    LineListClear(HeapWindow, IDC_BLOCK_LIST);
+    HWND list = GetDlgItem(HeapWindow, IDC_BLOCK_LIST);
+    LineListClear(list);
 
     HEAPENTRY32 entry = {};
     entry.dwSize = sizeof(HEAPENTRY32);
@@ -168,7 +170,7 @@ DWORD WINAPI WalkHeapBlocks(LPVOID param) {
     }
     UINT number = 1;
     while (step == STEP_ADVANCED) {
-        AppendBlockLines(HeapWindow, number, entry);
+        AppendBlockLines(list, number, entry);
         step = JudgeStep(Heap32Next(&entry));
         if (step == STEP_FAILED) {
             Notice(HeapWindow, L"显示堆信息有错误发生\n错误码:0x00000002", MB_ICONERROR);

@@ -10,12 +10,12 @@ static const int COUNTER_LINE_UNITS = 64;
 // The working-set and page-file counters are pointer-sized: 32 bits in the
 // product, where this reads exactly as "%u" does, and 64 bits on x86_64,
 // where a count past 4 GB is shown whole.
-static void AppendCountLine(LPCWSTR format, SIZE_T value) {
+static void AppendCountLine(HWND list, LPCWSTR format, SIZE_T value) {
     WCHAR digits[DECIMAL64_UNITS];
     WCHAR line[COUNTER_LINE_UNITS];
     FormatDecimal(static_cast<ULONGLONG>(value), digits);
     wsprintfW(line, format, digits);
-    LineListAppend(ProcessMemoryWindow, IDC_COUNTERS, line);
+    LineListAppend(list, line);
 }
 
 // Shows "无法执行!" and only then leaves `code` as the last error, so the
@@ -30,7 +30,8 @@ int ShowCounters() {
     HANDLE process = OpenProcess(MORVANE_ACCESS_COUNTERS, FALSE, SelectedPid);
     if (process == NULL) return CountersFailed(1);
 
-    LineListClear(ProcessMemoryWindow, IDC_COUNTERS);
+    HWND list = GetDlgItem(ProcessMemoryWindow, IDC_COUNTERS);
+    LineListClear(list);
 
     PROCESS_MEMORY_COUNTERS pmc = {};
     pmc.cb = sizeof pmc;
@@ -40,12 +41,12 @@ int ShowCounters() {
 
     WCHAR line[COUNTER_LINE_UNITS];
     wsprintfW(line, L"进程ID:%u", SelectedPid);
-    LineListAppend(ProcessMemoryWindow, IDC_COUNTERS, line);
+    LineListAppend(list, line);
     wsprintfW(line, L"页面错误数:%u", pmc.PageFaultCount);
-    LineListAppend(ProcessMemoryWindow, IDC_COUNTERS, line);
-    AppendCountLine(L"工作集峰值:%s字节", pmc.PeakWorkingSetSize);
-    AppendCountLine(L"当前工作集:%s字节", pmc.WorkingSetSize);
-    AppendCountLine(L"当前已分配的页面字节数:%s字节", pmc.PagefileUsage);
-    AppendCountLine(L"分配页面峰值字节数:%s字节", pmc.PeakPagefileUsage);
+    LineListAppend(list, line);
+    AppendCountLine(list, L"工作集峰值:%s字节", pmc.PeakWorkingSetSize);
+    AppendCountLine(list, L"当前工作集:%s字节", pmc.WorkingSetSize);
+    AppendCountLine(list, L"当前已分配的页面字节数:%s字节", pmc.PagefileUsage);
+    AppendCountLine(list, L"分配页面峰值字节数:%s字节", pmc.PeakPagefileUsage);
     return 1;
 }

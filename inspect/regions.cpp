@@ -139,7 +139,7 @@ int WalkRegions() {
     // once.
     HWND table = GetDlgItem(ProcessMemoryWindow, IDC_REGIONS);
     SendMessageW(table, WM_SETREDRAW, FALSE, 0);
-    LineListClear(ProcessMemoryWindow, IDC_REGIONS);
+    LineListClear(table);
     WPARAM reserved = FirstReservedLines;
     WPARAM appended = 0;
     ReserveTableLines(table, reserved);
@@ -156,7 +156,7 @@ int WalkRegions() {
             ReserveTableLines(table, reserved);
             reserved *= 2;
         }
-        for (const WCHAR* line : lines.text) LineListAppend(ProcessMemoryWindow, IDC_REGIONS, line);
+        for (const WCHAR* line : lines.text) LineListAppend(table, line);
         appended += 6;
 
         // The walk covers the 32-bit address space: it ends where the next

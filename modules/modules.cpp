@@ -20,47 +20,45 @@ const size_t MODULE_TEXT_UNITS = 500;
 const WCHAR MODULE_SEPARATOR[] = L"---------------------------------------------";
 const WCHAR NAME_LABEL[] = L"模块名称为:";
 
-void Append(LPCWSTR line) { LineListAppend(ModuleWindow, IDC_MODULE_LIST, line); }
-
 // "模块名称为:" and the name, the name cut short if the two would not fit
 // in the line buffer.
-void AppendNameLine(WCHAR* name) {
+void AppendNameLine(HWND list, WCHAR* name) {
     WCHAR line[MODULE_TEXT_UNITS];
     wcscpy_s(line, MODULE_TEXT_UNITS, NAME_LABEL);
     size_t room = MODULE_TEXT_UNITS - 1 - static_cast<size_t>(lstrlenW(NAME_LABEL));
     if (static_cast<size_t>(lstrlenW(name)) > room) name[room] = 0;
     wcscat_s(line, MODULE_TEXT_UNITS, name);
-    Append(line);
+    LineListAppend(list, line);
 }
 
 // The lines of the index-th module (counting from 1): six when everything
 // can be read, fewer with an error line when the name or the record cannot.
-void AppendModule(HANDLE process, HMODULE module, int index) {
+void AppendModule(HWND list, HANDLE process, HMODULE module, int index) {
     WCHAR line[MODULE_TEXT_UNITS];
     wsprintfW(line, L"第%d个模块信息", index);
-    Append(line);
+    LineListAppend(list, line);
 
     WCHAR name[MODULE_TEXT_UNITS];
     if (GetModuleBaseNameW(process, module, name, static_cast<DWORD>(MODULE_TEXT_UNITS)) == 0) {
-        Append(L"获取模块名有错误发生......");
-        Append(MODULE_SEPARATOR);
+        LineListAppend(list, L"获取模块名有错误发生......");
+        LineListAppend(list, MODULE_SEPARATOR);
         return;
     }
-    AppendNameLine(name);
+    AppendNameLine(list, name);
 
     MODULEINFO info = {};
     if (!GetModuleInformation(process, module, &info, sizeof(MODULEINFO))) {
-        Append(L"获取模块信息有错误发生......");
-        Append(MODULE_SEPARATOR);
+        LineListAppend(list, L"获取模块信息有错误发生......");
+        LineListAppend(list, MODULE_SEPARATOR);
         return;
     }
     FormatHexLine(line, L"模块基址为:", reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll), L"");
-    Append(line);
+    LineListAppend(list, line);
     wsprintfW(line, L"模块大小为:0x%08x", info.SizeOfImage);
-    Append(line);
+    LineListAppend(list, line);
     FormatHexLine(line, L"模块入口地址为:", reinterpret_cast<ULONG_PTR>(info.EntryPoint), L"");
-    Append(line);
-    Append(MODULE_SEPARATOR);
+    LineListAppend(list, line);
+    LineListAppend(list, MODULE_SEPARATOR);
 }
 
 // Starts ListModules for SelectedPid on a new thread and closes the
@@ -118,13 +116,14 @@ DWORD WINAPI ListModules(LPVOID param) {
     }
     DWORD count = needed / static_cast<DWORD>(sizeof(HMODULE));
 
-    LineListClear(ModuleWindow, IDC_MODULE_LIST);
+    HWND list = GetDlgItem(ModuleWindow, IDC_MODULE_LIST);
+    LineListClear(list);
     WCHAR line[MODULE_TEXT_UNITS];
     wsprintfW(line, L"模块总数量:%d个", static_cast<int>(count));
-    Append(line);
-    Append(MODULE_SEPARATOR);
+    LineListAppend(list, line);
+    LineListAppend(list, MODULE_SEPARATOR);
     for (DWORD i = 0; i < count && i < MODULE_HANDLE_CAPACITY; ++i)
-        AppendModule(process, handles[i], static_cast<int>(i + 1));
+        AppendModule(list, process, handles[i], static_cast<int>(i + 1));
     CloseHandle(process);
     return 1;
 }

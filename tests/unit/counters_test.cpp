@@ -37,7 +37,7 @@ protected:
 
 TEST_F(Counters, SixLinesReplaceTheEarlierOnes) {
     AddCountedProcess(4321);
-    LineListAppend(ProcessMemoryWindow, IDC_COUNTERS, L"旧的一行");
+    LineListAppend(GetDlgItem(ProcessMemoryWindow, IDC_COUNTERS), L"旧的一行");
 
     EXPECT_EQ(1, ShowCounters());
 
@@ -81,7 +81,7 @@ TEST_F(Counters, AProcessThatCannotBeOpenedFailsWithCodeOneAndKeepsTheList) {
         fake::Reset();
         ProcessMemoryWindow = fake::NewDialog(IDD_PROCESS_MEMORY);
         if (exists) AddCountedProcess(4321).grantedAccess = PROCESS_QUERY_INFORMATION;
-        LineListAppend(ProcessMemoryWindow, IDC_COUNTERS, L"进程ID:9");
+        LineListAppend(GetDlgItem(ProcessMemoryWindow, IDC_COUNTERS), L"进程ID:9");
 
         EXPECT_EQ(0, ShowCounters());
         EXPECT_EQ(1u, GetLastError());
@@ -93,7 +93,7 @@ TEST_F(Counters, AProcessThatCannotBeOpenedFailsWithCodeOneAndKeepsTheList) {
 
 TEST_F(Counters, UnreadableCountersFailWithCodeTwoAndLeaveTheListEmpty) {
     AddCountedProcess(4321).countersFail = true;
-    LineListAppend(ProcessMemoryWindow, IDC_COUNTERS, L"进程ID:9");
+    LineListAppend(GetDlgItem(ProcessMemoryWindow, IDC_COUNTERS), L"进程ID:9");
 
     EXPECT_EQ(0, ShowCounters());
     EXPECT_EQ(2u, GetLastError());
