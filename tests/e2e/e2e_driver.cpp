@@ -225,15 +225,21 @@ struct FindArgs {
     HWND found;
 };
 
-BOOL CALLBACK FindProc(HWND window, LPARAM param) {
-    FindArgs* args = reinterpret_cast<FindArgs*>(param);
+// A visible dialog (dialogs and message boxes alike) of morvane's with this
+// title.
+bool IsMorvaneDialog(HWND window, const wchar_t* wanted) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid != morvanePid || !IsWindowVisible(window)) return TRUE;
+    if (pid != morvanePid || !IsWindowVisible(window)) return false;
     wchar_t cls[64], title[256];
-    if (!GetClassNameW(window, cls, 64) || wcscmp(cls, L"#32770") != 0) return TRUE;
+    if (!GetClassNameW(window, cls, 64) || wcscmp(cls, L"#32770") != 0) return false;
     GetWindowTextW(window, title, 256);
-    if (wcscmp(title, args->title) != 0) return TRUE;
+    return wcscmp(title, wanted) == 0;
+}
+
+BOOL CALLBACK FindProc(HWND window, LPARAM param) {
+    FindArgs* args = reinterpret_cast<FindArgs*>(param);
+    if (!IsMorvaneDialog(window, args->title)) return TRUE;
     args->found = window;
     return FALSE;
 }
@@ -375,13 +381,7 @@ struct BoxFind {
 
 BOOL CALLBACK FindBoxProc(HWND window, LPARAM param) {
     BoxFind* args = reinterpret_cast<BoxFind*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid != morvanePid || !IsWindowVisible(window)) return TRUE;
-    wchar_t cls[64], title[256];
-    if (!GetClassNameW(window, cls, 64) || wcscmp(cls, L"#32770") != 0) return TRUE;
-    GetWindowTextW(window, title, 256);
-    if (wcscmp(title, args->caption) == 0) args->found.push_back(window);
+    if (IsMorvaneDialog(window, args->caption)) args->found.push_back(window);
     return TRUE;
 }
 
