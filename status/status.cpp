@@ -12,23 +12,14 @@ static MEMORYSTATUSEX MemoryStatus;
 static SYSTEMTIME LocalTime;
 
 int FormatByteCount(WCHAR* out, int size, ULONGLONG bytes) {
-    static const WCHAR unit[] = L"字节";
-    const int unitLength = static_cast<int>(sizeof(unit) / sizeof(unit[0])) - 1;
-    // wsprintfW's 64-bit support differs between platform versions, so the
-    // digits are written here.
+    if (out == nullptr || size <= 0) return 0;
     WCHAR digits[DECIMAL64_UNITS];
     FormatDecimal(bytes, digits);
-    int count = lstrlenW(digits);
-    if (out == nullptr || size <= 0) return 0;
-    if (count + unitLength + 1 > size) {
+    if (lstrlenW(digits) + 2 + 1 > size) {  // the digits, "字节" and the terminator
         out[0] = 0;
         return 0;
     }
-    int length = 0;
-    for (int i = 0; i < count; ++i) out[length++] = digits[i];
-    for (int i = 0; i < unitLength; ++i) out[length++] = unit[i];
-    out[length] = 0;
-    return length;
+    return wsprintfW(out, L"%s字节", digits);
 }
 
 static void ShowByteCount(HWND mainWindow, int id, ULONGLONG bytes) {
