@@ -26,6 +26,7 @@
 
 #include "e2e_expect.h"
 #include "e2e_notices.h"
+#include "e2e_reliability.h"
 #include "e2e_report.h"
 #include "e2e_screen.h"
 #include "e2e_windows.h"
@@ -566,11 +567,12 @@ int wmain(int argc, wchar_t** argv) {
     CreateDirectoryW(outDir.c_str(), nullptr);
     logFile = _wfopen((outDir + L"\\e2e.log").c_str(), L"w");
     bool measure = argc > 4 && wcscmp(argv[4], L"--measure") == 0;
-    HANDLE watchdog = CreateThread(nullptr, 0, Watchdog, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(measure ? 280000 : 150000)),
+    HANDLE watchdog = CreateThread(nullptr, 0, Watchdog, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(measure ? 900000 : 780000)),
                                    0, nullptr);
     if (watchdog) CloseHandle(watchdog);
 
     Run(argv[1], argv[2], measure);
+    RunReliability(argv[1], argv[2]);
 
     KillAll();
     Log("%d passed, %d failed", passed, failed);

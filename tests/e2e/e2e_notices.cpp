@@ -186,3 +186,30 @@ int DrainMapNotices(DWORD watch) {
     } while (Now() - start < watch);
     return count;
 }
+
+std::vector<Notice> TakeNotices(size_t count, DWORD timeout) {
+    std::vector<Notice> got;
+    while (got.size() < count) {
+        Notice n;
+        DWORD start = Now();
+        while (!n.box && Now() - start <= timeout) {
+            for (HWND box : Boxes(kNoticeCaption)) {
+                // A box shown by a thread that has not pumped messages for a
+                // while reads as not answering until its loop runs.
+                n.text = ScanBox(box).text;
+                if (n.text.empty() || n.text == "<no answer>") continue;
+                n.box = box;
+                n.owner = GetWindow(box, GW_OWNER);
+                break;
+            }
+            if (!n.box) Sleep(10);
+        }
+        if (!n.box) break;
+        Dismiss(n);
+        got.push_back(n);
+    }
+    Notice none;
+    none.text = "<none>";
+    got.resize(count, none);
+    return got;
+}

@@ -39,6 +39,11 @@ bool Dismiss(const Notice& notice);
 // Waits for a notice, checks its text, owner and icon, dismisses it.
 bool ExpectNotice(const std::string& text, HWND owner, const char* icon, const std::string& what,
                   DWORD timeout = 10000, const char* shot = nullptr);
+// Reads the next `count` notices with this caption in the order they come,
+// dismissing each; one that does not come within `timeout` ms reads
+// "<none>" with no box, and ends the reading. Reads no icons (a screen
+// capture each), so it suits runs of hundreds of notices.
+std::vector<Notice> TakeNotices(size_t count, DWORD timeout);
 // Watches for `watch` ms (from the last one seen) and dismisses every map
 // notice that shows; returns how many.
 int DrainMapNotices(DWORD watch);

@@ -27,8 +27,16 @@ void Log(const char* format, ...) {
 std::string Escape(const std::string& s) {
     std::string out;
     for (char c : s) {
-        if (c == '\n') out += "\\n";
-        else out += c;
+        unsigned char u = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (u < 0x20 || u == 0x7F) {
+            char code[8];
+            snprintf(code, sizeof code, "\\x%02x", u);
+            out += code;
+        } else {
+            out += c;
+        }
     }
     return out;
 }

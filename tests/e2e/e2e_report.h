@@ -15,7 +15,8 @@ extern int failed;
 
 // One line to standard output and to the log file.
 void Log(const char* format, ...);
-// Line breaks written as "\n", so that a notice's text stays on one line.
+// Line breaks written as "\n" and other control characters as "\xNN", so
+// that a text stays on one line and shows what it holds.
 std::string Escape(const std::string& s);
 
 bool Check(bool ok, const std::string& what, const std::string& expected = std::string(),

@@ -11,7 +11,8 @@
 //
 // It writes REPORT (UTF-8, one record a line: its PID, its regions, then
 // every module as its own psapi sees it, then "ready"), and then waits until
-// PARENT_PID ends (or forever without one).
+// PARENT_PID ends (or forever without one) or the driver sets the event
+// "morvane-e2e-exit-PID", when it exits with 0.
 #include <windows.h>
 #include <psapi.h>
 
@@ -144,6 +145,14 @@ int wmain(int argc, wchar_t** argv) {
     report = _wfopen(partial, L"w");
     if (!report) return 3;
     fprintf(report, "pid %lu\n", GetCurrentProcessId());
+    wchar_t exitName[64];
+    _snwprintf(exitName, 64, L"morvane-e2e-exit-%lu", GetCurrentProcessId());
+    exitName[63] = 0;
+    HANDLE waits[2] = {CreateEventW(nullptr, TRUE, FALSE, exitName), nullptr};
+    if (!waits[0]) {
+        Fail("exit event");
+        return 5;
+    }
 
     bool ok = true;
     if (wcscmp(argv[2], L"known") == 0) ok = MakeKnown();
@@ -157,15 +166,9 @@ int wmain(int argc, wchar_t** argv) {
     if (!MoveFileExW(partial, argv[1], MOVEFILE_REPLACE_EXISTING)) return 4;
     if (!ok) return 1;
 
-    HANDLE parent = nullptr;
     if (argc > 3) {
-        parent = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(wcstoul(argv[3], nullptr, 10)));
+        waits[1] = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(wcstoul(argv[3], nullptr, 10)));
     }
-    if (parent) {
-        WaitForSingleObject(parent, INFINITE);
-        CloseHandle(parent);
-    } else {
-        Sleep(INFINITE);
-    }
+    WaitForMultipleObjects(waits[1] ? 2 : 1, waits, FALSE, INFINITE);
     return 0;
 }

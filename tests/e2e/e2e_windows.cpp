@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "e2e_report.h"
 
 HANDLE morvane = nullptr;
@@ -71,6 +73,32 @@ bool StartTarget(const std::wstring& exe, const char* mode, Target* target) {
     }
     fclose(f);
     return ready;
+}
+
+bool EndTarget(Target* target, bool signal) {
+    bool asked;
+    if (signal) {
+        std::wstring name = L"morvane-e2e-exit-" + std::to_wstring(target->pid);
+        HANDLE exit = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+        asked = exit && SetEvent(exit);
+        if (exit) CloseHandle(exit);
+    } else {
+        asked = TerminateProcess(target->process, 1) != 0;
+    }
+    bool ended = WaitForSingleObject(target->process, 10000) == WAIT_OBJECT_0;
+    targets.erase(std::remove(targets.begin(), targets.end(), target->process), targets.end());
+    CloseHandle(target->process);
+    target->process = nullptr;
+    // Wine lets an ended process be opened for a moment after its last
+    // handle is closed.
+    DWORD start = Now();
+    HANDLE still;
+    while ((still = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, target->pid)) && Now() - start < 5000) {
+        CloseHandle(still);
+        Sleep(20);
+    }
+    if (still) CloseHandle(still);
+    return asked && ended && !still;
 }
 
 bool Send(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result, UINT timeout) {

@@ -29,6 +29,11 @@ struct Target {
 // Starts the target in `mode` and reads its report once it is complete.
 bool StartTarget(const std::wstring& exe, const char* mode, Target* target);
 
+// Ends a target, by the exit event it waits on (`signal`) or terminated,
+// waits until it has ended, closes every handle the driver has to it and
+// waits until it can no longer be opened.
+bool EndTarget(Target* target, bool signal);
+
 const UINT kTimeout = 15000;
 
 bool Send(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result, UINT timeout = kTimeout);
