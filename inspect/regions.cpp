@@ -1,6 +1,8 @@
 // The region walk and the region table.
 #include "inspect/regions.h"
 
+#include <stdlib.h>
+
 #include "app/format.h"
 #include "app/shell.h"
 #include "inspect/inspect.h"
@@ -93,7 +95,179 @@ void EmptyRegionLists() {
     LeaveCriticalSection(&RegionListsLock);
 }
 
+// The walk covers the 32-bit address space: it ends where the next address
+// would reach 2^32, or at a region of size 0, which would never advance.
+bool AdvanceCursor(ULONGLONG* cursor, SIZE_T size) {
+    *cursor += size;
+    return size != 0 && *cursor <= 0xFFFFFFFFull;
+}
+
+// The region table as it fills: its window, the lines its storage is
+// reserved for, and the lines appended so far.
+struct TableFill {
+    HWND table;
+    WPARAM reserved;
+    WPARAM appended;
+};
+
+// One region into the table and, when committed or reserved, its span into
+// its list.
+void AddRegion(TableFill* fill, const MEMORY_BASIC_INFORMATION& region) {
+    RegionLines lines;
+    FormatRegion(region, &lines);
+    ULONG_PTR base = reinterpret_cast<ULONG_PTR>(region.BaseAddress);
+    if (region.State == MEM_COMMIT) KeepSpan(&CommittedRegions, base, region.RegionSize);
+    if (region.State == MEM_RESERVE) KeepSpan(&ReservedRegions, base, region.RegionSize);
+    if (fill->appended + 6 > fill->reserved) {
+        ReserveTableLines(fill->table, fill->reserved);
+        fill->reserved *= 2;
+    }
+    for (const WCHAR* line : lines.text) LineListAppend(fill->table, line);
+    fill->appended += 6;
+}
+
+// The hand-over between the thread that queries the platform and the UI
+// thread that fills the table. A query about another process can wait for
+// good (under Wine, when that process ends while it is asked), so the UI
+// thread never makes one itself: it takes the regions as they come and
+// stops waiting when none has come for the stall limit. The feed is freed
+// by whichever of the two lets go of it last, so a querying thread stuck in
+// the platform can be left behind safely.
+#define REGION_FEED_CAPACITY 256
+
+struct RegionFeed {
+    HANDLE process;    // the UI thread's; the querying thread only borrows it
+    HANDLE ready;      // auto-reset: regions were handed over, or the queries ended
+    HANDLE room;       // auto-reset: the UI thread took regions
+    CRITICAL_SECTION lock;
+    MEMORY_BASIC_INFORMATION ring[REGION_FEED_CAPACITY];
+    DWORD first;       // index of the oldest region not yet taken
+    DWORD count;       // regions handed over and not yet taken
+    BOOL finished;     // the querying thread has made its last query
+    BOOL abandoned;    // the UI thread has stopped taking regions
+    int holders;       // threads still using the feed
+};
+
+// How long a querying thread waits for room before it looks again whether
+// the UI thread still takes regions.
+const DWORD RoomWaitMs = 1000;
+
+void FreeRegionFeed(RegionFeed* feed) {
+    DeleteCriticalSection(&feed->lock);
+    if (feed->ready) CloseHandle(feed->ready);
+    if (feed->room) CloseHandle(feed->room);
+    free(feed);
+}
+
+void LetGoOfRegionFeed(RegionFeed* feed) {
+    EnterCriticalSection(&feed->lock);
+    int holders = --feed->holders;
+    LeaveCriticalSection(&feed->lock);
+    if (holders == 0) FreeRegionFeed(feed);
+}
+
+// Hands one region over, waiting while the ring is full. FALSE when the UI
+// thread no longer takes regions.
+BOOL HandOver(RegionFeed* feed, const MEMORY_BASIC_INFORMATION& region) {
+    for (;;) {
+        EnterCriticalSection(&feed->lock);
+        BOOL abandoned = feed->abandoned;
+        BOOL stored = FALSE;
+        if (!abandoned && feed->count < REGION_FEED_CAPACITY) {
+            feed->ring[(feed->first + feed->count) % REGION_FEED_CAPACITY] = region;
+            feed->count++;
+            stored = TRUE;
+        }
+        LeaveCriticalSection(&feed->lock);
+        if (abandoned) return FALSE;
+        if (stored) {
+            SetEvent(feed->ready);
+            return TRUE;
+        }
+        WaitForSingleObject(feed->room, RoomWaitMs);
+    }
+}
+
+// Takes what was handed over, at most `capacity` regions; sets *finished
+// when the querying thread has ended and nothing is left.
+DWORD TakeOver(RegionFeed* feed, MEMORY_BASIC_INFORMATION* out, DWORD capacity, BOOL* finished) {
+    EnterCriticalSection(&feed->lock);
+    DWORD taken = 0;
+    while (taken < capacity && feed->count > 0) {
+        out[taken++] = feed->ring[feed->first];
+        feed->first = (feed->first + 1) % REGION_FEED_CAPACITY;
+        feed->count--;
+    }
+    *finished = feed->finished && feed->count == 0;
+    LeaveCriticalSection(&feed->lock);
+    if (taken) SetEvent(feed->room);
+    return taken;
+}
+
+RegionFeed* StartRegionFeed(HANDLE process) {
+    RegionFeed* feed = static_cast<RegionFeed*>(calloc(1, sizeof(RegionFeed)));
+    if (!feed) return nullptr;
+    InitializeCriticalSection(&feed->lock);
+    feed->process = process;
+    feed->ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    feed->room = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    feed->holders = 2;
+    HANDLE thread = feed->ready && feed->room ? CreateThread(nullptr, 0, QueryRegions, feed, 0, nullptr) : nullptr;
+    if (!thread) {
+        FreeRegionFeed(feed);
+        return nullptr;
+    }
+    CloseHandle(thread);
+    return feed;
+}
+
+// Fills the table from the feed until the queries end or none has come for
+// `stallLimitMs`; either way the walk ends with what was read.
+void TakeFedRegions(RegionFeed* feed, TableFill* fill, DWORD stallLimitMs) {
+    MEMORY_BASIC_INFORMATION taken[64];
+    for (;;) {
+        BOOL finished = FALSE;
+        DWORD n = TakeOver(feed, taken, 64, &finished);
+        for (DWORD i = 0; i < n; ++i) AddRegion(fill, taken[i]);
+        if (finished) return;
+        if (n == 0 && WaitForSingleObject(feed->ready, stallLimitMs) != WAIT_OBJECT_0) return;
+    }
+}
+
+// The UI thread stops taking regions. A querying thread still in the
+// platform finds this out when its query returns, and makes no other.
+void ReleaseRegionFeed(RegionFeed* feed) {
+    EnterCriticalSection(&feed->lock);
+    feed->abandoned = TRUE;
+    LeaveCriticalSection(&feed->lock);
+    SetEvent(feed->room);
+    LetGoOfRegionFeed(feed);
+}
+
 }  // namespace
+
+DWORD WINAPI QueryRegions(LPVOID param) {
+    RegionFeed* feed = static_cast<RegionFeed*>(param);
+    MEMORY_BASIC_INFORMATION region;
+    ULONGLONG cursor = 0;
+    for (;;) {
+        EnterCriticalSection(&feed->lock);
+        BOOL abandoned = feed->abandoned;
+        LeaveCriticalSection(&feed->lock);
+        if (abandoned) break;
+        if (!VirtualQueryEx(feed->process, reinterpret_cast<LPCVOID>(static_cast<ULONG_PTR>(cursor)), &region,
+                            sizeof region))
+            break;
+        if (!HandOver(feed, region)) break;
+        if (!AdvanceCursor(&cursor, region.RegionSize)) break;
+    }
+    EnterCriticalSection(&feed->lock);
+    feed->finished = TRUE;
+    LeaveCriticalSection(&feed->lock);
+    SetEvent(feed->ready);
+    LetGoOfRegionFeed(feed);
+    return 0;
+}
 
 void InitRegionLists() {
     if (RegionListsReady) return;
@@ -123,7 +297,9 @@ void FormatRegion(const MEMORY_BASIC_INFORMATION& region, RegionLines* lines) {
     FormatHexLine(lines->text[5], L"大小:", region.RegionSize, L"字节");
 }
 
-int WalkRegions() {
+int WalkRegions() { return WalkRegionsWithStallLimit(REGION_STALL_LIMIT_MS); }
+
+int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
     InitRegionLists();
     EmptyRegionLists();
 
@@ -140,29 +316,22 @@ int WalkRegions() {
     HWND table = GetDlgItem(ProcessMemoryWindow, IDC_REGIONS);
     SendMessageW(table, WM_SETREDRAW, FALSE, 0);
     LineListClear(table);
-    WPARAM reserved = FirstReservedLines;
-    WPARAM appended = 0;
-    ReserveTableLines(table, reserved);
+    TableFill fill = {table, FirstReservedLines, 0};
+    ReserveTableLines(table, fill.reserved);
 
-    ULONGLONG cursor = 0;
-    MEMORY_BASIC_INFORMATION region;
-    while (VirtualQueryEx(process, reinterpret_cast<LPCVOID>(static_cast<ULONG_PTR>(cursor)), &region,
-                          sizeof region)) {
-        RegionLines lines;
-        FormatRegion(region, &lines);
-        if (region.State == MEM_COMMIT) KeepSpan(&CommittedRegions, reinterpret_cast<ULONG_PTR>(region.BaseAddress), region.RegionSize);
-        if (region.State == MEM_RESERVE) KeepSpan(&ReservedRegions, reinterpret_cast<ULONG_PTR>(region.BaseAddress), region.RegionSize);
-        if (appended + 6 > reserved) {
-            ReserveTableLines(table, reserved);
-            reserved *= 2;
+    RegionFeed* feed = StartRegionFeed(process);
+    if (feed) {
+        TakeFedRegions(feed, &fill, stallLimitMs);
+        ReleaseRegionFeed(feed);
+    } else {
+        // No thread for the queries: they are made here instead.
+        MEMORY_BASIC_INFORMATION region;
+        ULONGLONG cursor = 0;
+        while (VirtualQueryEx(process, reinterpret_cast<LPCVOID>(static_cast<ULONG_PTR>(cursor)), &region,
+                              sizeof region)) {
+            AddRegion(&fill, region);
+            if (!AdvanceCursor(&cursor, region.RegionSize)) break;
         }
-        for (const WCHAR* line : lines.text) LineListAppend(table, line);
-        appended += 6;
-
-        // The walk covers the 32-bit address space: it ends where the next
-        // address would reach 2^32.
-        cursor += region.RegionSize;
-        if (region.RegionSize == 0 || cursor > 0xFFFFFFFFull) break;
     }
 
     SendMessageW(table, WM_SETREDRAW, TRUE, 0);

@@ -31,6 +31,16 @@ void InitRegionLists();
 // process cannot be opened (after the notice "无法执行!").
 int WalkRegions();
 
+// The walk's platform queries are made by a thread of their own, which hands
+// the regions over as they come; the walk ends, with what was read, when
+// none has come for this long. A query about a process that ends while it
+// is asked may never return, and must not hold the dialogs with it.
+#define REGION_STALL_LIMIT_MS 5000
+int WalkRegionsWithStallLimit(DWORD stallLimitMs);
+
+// The querying thread's routine.
+DWORD WINAPI QueryRegions(LPVOID feed);
+
 // The line buffer of the region table, terminator included.
 #define REGION_LINE_UNITS 100
 

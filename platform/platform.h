@@ -80,6 +80,7 @@ typedef HICON__* HICON;
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0u
 #define WAIT_FAILED 0xFFFFFFFFu
+#define WAIT_TIMEOUT 0x102u
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 
 #define LOWORD(l) ((WORD)(((ULONG_PTR)(l)) & 0xffff))
@@ -346,6 +347,7 @@ void SetLastError(DWORD code);
 void InitializeCriticalSection(LPCRITICAL_SECTION section);
 void EnterCriticalSection(LPCRITICAL_SECTION section);
 void LeaveCriticalSection(LPCRITICAL_SECTION section);
+void DeleteCriticalSection(LPCRITICAL_SECTION section);
 
 // psapi
 BOOL GetProcessMemoryInfo(HANDLE process, PPROCESS_MEMORY_COUNTERS counters, DWORD size);

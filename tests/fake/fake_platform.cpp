@@ -598,7 +598,38 @@ HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD pid) {
     return k;
 }
 
+namespace {
+
+std::mutex hangMutex;
+std::condition_variable hangCv;
+unsigned hangReleases = 0;
+
+// The index of the region holding `a`, or -1.
+int RegionIndexAt(const fake::Process& p, ULONG_PTR a) {
+    auto after = std::upper_bound(p.regions.begin(), p.regions.end(), a,
+                                  [](ULONG_PTR x, const fake::Region& r) { return x < r.base; });
+    size_t i = static_cast<size_t>(after - p.regions.begin());
+    if (i == 0 || a - p.regions[i - 1].base >= p.regions[i - 1].size) return -1;
+    return static_cast<int>(i - 1);
+}
+
+bool QueryHangs(HANDLE process, LPCVOID address) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    fake::Process* p = ProcessOf(AsKernel(process));
+    return p && p->queryHangsAtRegion >= 0 &&
+           RegionIndexAt(*p, reinterpret_cast<ULONG_PTR>(address)) == p->queryHangsAtRegion;
+}
+
+}  // namespace
+
 SIZE_T VirtualQueryEx(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION record, SIZE_T length) {
+    if (QueryHangs(process, address)) {
+        std::unique_lock<std::mutex> hang(hangMutex);
+        unsigned releases = hangReleases;
+        hangCv.wait(hang, [releases] { return hangReleases != releases; });
+        lastError = ERROR_ACCESS_DENIED;
+        return 0;
+    }
     std::lock_guard<std::recursive_mutex> lock(W().m);
     KernelHandle* k = AsKernel(process);
     fake::Process* p = ProcessOf(k);
@@ -610,16 +641,10 @@ SIZE_T VirtualQueryEx(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION
         lastError = ERROR_INVALID_PARAMETER;
         return 0;
     }
-    ULONG_PTR a = reinterpret_cast<ULONG_PTR>(address);
-    // Regions are in address order: the candidate is the last one that
-    // starts at or below the address.
-    auto after = std::upper_bound(p->regions.begin(), p->regions.end(), a,
-                                  [](ULONG_PTR x, const fake::Region& r) { return x < r.base; });
-    size_t i = static_cast<size_t>(after - p->regions.begin());
-    bool inside = i > 0 && a - p->regions[i - 1].base < p->regions[i - 1].size;
-    bool failing = p->queryFailsAtRegion >= 0 && static_cast<int>(i - 1) >= p->queryFailsAtRegion;
-    if (inside && !failing) {
-        const fake::Region& r = p->regions[i - 1];
+    int i = RegionIndexAt(*p, reinterpret_cast<ULONG_PTR>(address));
+    bool failing = p->queryFailsAtRegion >= 0 && i >= p->queryFailsAtRegion;
+    if (i >= 0 && !failing) {
+        const fake::Region& r = p->regions[static_cast<size_t>(i)];
         *record = {};
         record->BaseAddress = reinterpret_cast<PVOID>(r.base);
         record->AllocationBase = r.state == MEM_FREE ? nullptr : reinterpret_cast<PVOID>(r.base);
@@ -798,7 +823,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (milliseconds == INFINITE) {
         k->cv.wait(lock, [k] { return k->signalled; });
     } else if (!k->cv.wait_for(lock, std::chrono::milliseconds(milliseconds), [k] { return k->signalled; })) {
-        return 0x102;  // WAIT_TIMEOUT
+        return WAIT_TIMEOUT;
     }
     if (!k->manual) k->signalled = false;
     return WAIT_OBJECT_0;
@@ -830,6 +855,10 @@ void SetLastError(DWORD code) { lastError = code; }
 void InitializeCriticalSection(LPCRITICAL_SECTION section) { section->impl = new std::recursive_mutex; }
 void EnterCriticalSection(LPCRITICAL_SECTION section) { static_cast<std::recursive_mutex*>(section->impl)->lock(); }
 void LeaveCriticalSection(LPCRITICAL_SECTION section) { static_cast<std::recursive_mutex*>(section->impl)->unlock(); }
+void DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    delete static_cast<std::recursive_mutex*>(section->impl);
+    section->impl = nullptr;
+}
 
 // ---- psapi ------------------------------------------------------------------
 
@@ -929,7 +958,16 @@ errno_t wcscat_s(WCHAR* dest, size_t size, const WCHAR* src) {
 
 namespace fake {
 
+void ReleaseHungQueries() {
+    {
+        std::lock_guard<std::mutex> hang(hangMutex);
+        hangReleases++;
+    }
+    hangCv.notify_all();
+}
+
 void Reset() {
+    ReleaseHungQueries();
     // Threads that have finished are joined; one that never ends (a thread
     // that waits for requests for the whole run) is left running.
     std::vector<std::thread> finished;
@@ -951,10 +989,10 @@ void Reset() {
     World& w = W();
     w.processes.clear();
     w.openCalls.clear();
-    // Events stay: a long-lived thread may be waiting on one.
+    // Open events stay: a long-lived thread may be waiting on one.
     std::vector<std::unique_ptr<KernelHandle>> events;
     for (auto& k : w.handles)
-        if (k->kind == Kind::Event) events.push_back(std::move(k));
+        if (k->kind == Kind::Event && !k->closed) events.push_back(std::move(k));
     w.handles = std::move(events);
     for (auto& win : w.windows) win->alive = false;
     w.opened.clear();

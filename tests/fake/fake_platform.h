@@ -56,6 +56,8 @@ struct StepFailure {
 struct Process {
     std::vector<Region> regions;            // in address order
     int queryFailsAtRegion = -1;            // VirtualQueryEx returns 0 from this region on
+    int queryHangsAtRegion = -1;            // VirtualQueryEx of this region waits until
+                                            // ReleaseHungQueries (or Reset), then fails
     DWORD grantedAccess = 0xFFFFFFFFu;      // OpenProcess fails for rights outside this
     int opensBeforeExit = -1;               // when >= 0: OpenProcess succeeds this many more
                                             // times, then fails as for a process that has exited
@@ -74,6 +76,8 @@ void Reset();
 
 Process& AddProcess(DWORD pid);
 void RemoveProcess(DWORD pid);
+// Lets every VirtualQueryEx that hangs return (it fails).
+void ReleaseHungQueries();
 
 struct OpenCall {
     DWORD pid;

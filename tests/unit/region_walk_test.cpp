@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -182,6 +184,26 @@ TEST_F(RegionWalk, AFailingQueryEndsTheWalkWithWhatWasGathered) {
     EXPECT_EQ(12u, Table().size());
     EXPECT_EQ(1u, CommittedRegions.count);
     EXPECT_EQ(0, fake::OpenKernelHandles());
+}
+
+// A query that never returns (under Wine, about a process that ended while
+// it was asked) holds the walk only for the stall limit; what was read
+// before it stands, and the process handle is closed.
+TEST_F(RegionWalk, AQueryThatNeverReturnsEndsTheWalkAfterTheStallLimit) {
+    fake::Process& p = fake::AddProcess(100);
+    Layout(p, {R(0, 0x10000, MEM_FREE), R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE),
+               R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE)});
+    p.queryHangsAtRegion = 2;
+    std::future<int> walk = std::async(std::launch::async, [] { return WalkRegionsWithStallLimit(100); });
+    bool ended = walk.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    fake::ReleaseHungQueries();
+    ASSERT_TRUE(ended) << "the walk is still waiting for the query that never returns";
+    EXPECT_EQ(1, walk.get());
+    EXPECT_EQ(12u, Table().size());
+    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0x10000, 0x1000}}), Spans(CommittedRegions));
+    EXPECT_EQ(0, fake::OpenKernelHandles());
+    EXPECT_TRUE(fake::Boxes().empty());
+    fake::JoinThreads(QueryRegions);
 }
 
 TEST_F(RegionWalk, TheWalkEndsWhereTheNextAddressReaches4GB) {
