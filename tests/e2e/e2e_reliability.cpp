@@ -482,7 +482,7 @@ void RunReliability(const std::wstring& morvanePath, const std::wstring& targetP
     LongUse(query, known);
     HostileInput(query, known.pid);
     EndedBeforeRefresh(query);
-    const DWORD delays[] = {200, 700, 1500};
+    const DWORD delays[] = {100, 300, 700, 1100, 1500};
     for (DWORD delay : delays) {
         EndedDuringWalk(&query, delay, known.pid);
         if (!Check(query != nullptr, "reliability: morvane answers after the ended process")) return;
