@@ -5,6 +5,8 @@
 #include "app/shell.h"
 #include "inspect/inspect.h"
 
+ULONGLONG RegionWalkLimit = sizeof(void*) > 4 ? REGION_WALK_LIMIT_64 : REGION_WALK_LIMIT_32;
+
 RegionList CommittedRegions;
 RegionList ReservedRegions;
 CRITICAL_SECTION RegionListsLock;
@@ -72,17 +74,13 @@ const WCHAR* TypeText(DWORD type) {
     }
 }
 
-// Keeps one span; a full list keeps its first REGION_LIST_CAPACITY spans.
-void KeepSpan(RegionList* list, ULONG_PTR base, SIZE_T size) {
-    // A region larger than 32 bits cannot lie below 2^32; the largest size
-    // still marks it as passing the end of the address space.
-    DWORD size32 = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(size);
+// Keeps the span of a region that has one; a full list keeps its first
+// REGION_LIST_CAPACITY spans.
+void KeepSpan(RegionList* list, ULONGLONG base, ULONGLONG size) {
+    RegionSpan span;
+    if (!SpanOfRegion(base, size, &span)) return;
     EnterCriticalSection(&RegionListsLock);
-    if (list->count < REGION_LIST_CAPACITY) {
-        list->spans[list->count].base = static_cast<DWORD>(base);
-        list->spans[list->count].size = size32;
-        list->count++;
-    }
+    if (list->count < REGION_LIST_CAPACITY) list->spans[list->count++] = span;
     LeaveCriticalSection(&RegionListsLock);
 }
 
@@ -99,6 +97,17 @@ void InitRegionLists() {
     if (RegionListsReady) return;
     InitializeCriticalSection(&RegionListsLock);
     RegionListsReady = true;
+}
+
+bool RegionWalkContinues(ULONGLONG cursor, ULONGLONG size, ULONGLONG limit) {
+    return size != 0 && cursor <= limit && size <= limit - cursor;
+}
+
+bool SpanOfRegion(ULONGLONG base, ULONGLONG size, RegionSpan* span) {
+    if (base > 0xFFFFFFFFull) return false;
+    span->base = static_cast<DWORD>(base);
+    span->size = size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(size);
+    return true;
 }
 
 void FormatProtection(DWORD protect, WCHAR* line, size_t units) {
@@ -159,10 +168,8 @@ int WalkRegions() {
         for (const WCHAR* line : lines.text) LineListAppend(table, line);
         appended += 6;
 
-        // The walk covers the 32-bit address space: it ends where the next
-        // address would reach 2^32.
+        if (!RegionWalkContinues(cursor, region.RegionSize, RegionWalkLimit)) break;
         cursor += region.RegionSize;
-        if (region.RegionSize == 0 || cursor > 0xFFFFFFFFull) break;
     }
 
     SendMessageW(table, WM_SETREDRAW, TRUE, 0);
