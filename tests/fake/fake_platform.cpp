@@ -197,6 +197,8 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_SETTEXT:
         c.text = ToU16(reinterpret_cast<const WCHAR*>(lParam));
         return TRUE;
+    case WM_GETTEXTLENGTH:
+        return static_cast<LRESULT>(c.text.size());
     case PBM_SETBARCOLOR: {
         COLORREF old = c.barColor;
         c.barColor = static_cast<COLORREF>(lParam);
@@ -311,6 +313,21 @@ UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) {
     if (isSigned && value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return 0;
     if (translated) *translated = TRUE;
     return negative ? static_cast<UINT>(0u - static_cast<UINT>(value)) : static_cast<UINT>(value);
+}
+
+// Copies as much of the field's text as fits, with its terminator.
+UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int size) {
+    std::u16string field;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        fake::Control* c = ControlOf(dialog, id);
+        if (c) field = c->text;
+    }
+    if (size <= 0) return 0;
+    size_t n = field.size() < static_cast<size_t>(size - 1) ? field.size() : static_cast<size_t>(size - 1);
+    for (size_t i = 0; i < n; ++i) text[i] = static_cast<WCHAR>(field[i]);
+    text[n] = 0;
+    return static_cast<UINT>(n);
 }
 
 HWND GetDlgItem(HWND dialog, int id) {
