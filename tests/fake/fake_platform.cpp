@@ -371,6 +371,9 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     }
     boxCv.notify_all();
     if (hook) hook(box);
+    // The real message box runs a message loop and may leave any value in
+    // the last error; callers must set theirs after it.
+    lastError = ERROR_INVALID_WINDOW_HANDLE;
     return IDOK;
 }
 
