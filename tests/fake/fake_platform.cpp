@@ -107,6 +107,9 @@ struct World {
     };
     std::vector<Thread> threads;
     std::map<HEAPENTRY32*, BlockWalk> blockWalks;
+    int failDCs = 0;
+    std::function<void(const fake::DrawnLine&)> lineHook;
+    std::function<void(const std::string&)> callHook;
 };
 
 World& W() {
@@ -232,6 +235,17 @@ void AppendNumber(std::u16string& out, unsigned long long v, int base, int width
     } while (v);
     for (int i = n; i < width; ++i) out.push_back(zero ? u'0' : u' ');
     while (n) out.push_back(static_cast<char16_t>(digits[--n]));
+}
+
+// Runs the test's hook for a call, outside the world's lock, so that it may
+// block the calling thread.
+void CallHook(const char* call) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        hook = W().callHook;
+    }
+    if (hook) hook(call);
 }
 
 }  // namespace
@@ -444,6 +458,10 @@ HDC GetDC(HWND window) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     W().dcWindows.push_back(window);
     if (!IsLiveWindow(window)) return nullptr;
+    if (W().failDCs > 0) {
+        W().failDCs--;
+        return nullptr;
+    }
     W().dcs.push_back(std::make_unique<HDC__>());
     HDC dc = W().dcs.back().get();
     dc->window = window;
@@ -566,12 +584,19 @@ BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous) {
 }
 
 BOOL LineTo(HDC dc, int x, int y) {
-    std::lock_guard<std::recursive_mutex> lock(W().m);
-    if (!dc) return FALSE;
-    W().lineCount++;
-    if (W().recordLines) W().lines.push_back({dc->pen->color, dc->pen->width, dc->x, dc->y, x, y});
-    dc->x = x;
-    dc->y = y;
+    fake::DrawnLine line;
+    std::function<void(const fake::DrawnLine&)> hook;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        if (!dc) return FALSE;
+        W().lineCount++;
+        line = {dc->pen->color, dc->pen->width, dc->x, dc->y, x, y};
+        if (W().recordLines) W().lines.push_back(line);
+        dc->x = x;
+        dc->y = y;
+        hook = W().lineHook;
+    }
+    if (hook) hook(line);
     return TRUE;
 }
 
@@ -747,6 +772,7 @@ BOOL Heap32ListFirst(HANDLE snapshot, LPHEAPLIST32 record) { return HeapListStep
 BOOL Heap32ListNext(HANDLE snapshot, LPHEAPLIST32 record) { return HeapListStep(snapshot, record, false); }
 
 BOOL Heap32First(LPHEAPENTRY32 entry, DWORD pid, ULONG_PTR heapId) {
+    CallHook("Heap32First");
     {
         std::lock_guard<std::recursive_mutex> lock(W().m);
         W().blockWalks[entry] = {pid, heapId, 0};
@@ -871,6 +897,7 @@ BOOL GetProcessMemoryInfo(HANDLE process, PPROCESS_MEMORY_COUNTERS counters, DWO
 }
 
 BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
+    CallHook("EnumProcessModules");
     std::lock_guard<std::recursive_mutex> lock(W().m);
     KernelHandle* k = AsKernel(process);
     fake::Process* p = ProcessOf(k);
@@ -999,6 +1026,9 @@ void Reset() {
     w.failThreads = 0;
     w.threadStartError = 0;
     w.blockWalks.clear();
+    w.failDCs = 0;
+    w.lineHook = nullptr;
+    w.callHook = nullptr;
     lastError = 0;
 }
 
@@ -1229,6 +1259,27 @@ int PensDeletedWhileSelected() {
 std::vector<HWND> DCWindows() {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     return W().dcWindows;
+}
+
+void FailGetDC(int count) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().failDCs = count;
+}
+
+void SetLineHook(std::function<void(const DrawnLine&)> hook) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().lineHook = std::move(hook);
+}
+
+void SetCallHook(std::function<void(const std::string&)> hook) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().callHook = std::move(hook);
+}
+
+bool EventManualReset(HANDLE event) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(event);
+    return k && k->kind == Kind::Event && k->manual;
 }
 
 void SetMemoryStatus(const MEMORYSTATUSEX& status) {

@@ -189,6 +189,11 @@ int OpenDCs();          // taken with GetDC, not yet released
 int LivePens();         // created, not yet deleted
 int PensDeletedWhileSelected();
 std::vector<HWND> DCWindows();  // the window of every GetDC call
+// The next `count` GetDC calls on a live window fail.
+void FailGetDC(int count);
+// Called after every line draw, on the drawing thread, outside the fake's
+// lock: it may make requests or change the region lists mid-pass.
+void SetLineHook(std::function<void(const DrawnLine&)> hook);
 
 // ---- System --------------------------------------------------------------
 
@@ -211,6 +216,12 @@ void FailThreadCreation(int count);
 // Threads started from now on begin with this last-error value, as if an
 // earlier call on the thread had left it there. Reset sets it back to 0.
 void SetThreadStartLastError(DWORD code);
+// Called on entry to EnumProcessModules and Heap32First with the call's
+// name, on the calling thread and outside the fake's lock: it may block to
+// hold a worker at that step.
+void SetCallHook(std::function<void(const std::string&)> hook);
+// Whether the event was created manual-reset.
+bool EventManualReset(HANDLE event);
 // Joins every thread started with this routine so far.
 void JoinThreads(LPTHREAD_START_ROUTINE routine);
 
