@@ -367,4 +367,3 @@ errno_t wcscat_s(WCHAR* dest, size_t size, const WCHAR* src);
 // PROCESS_ALL_ACCESS differs between header versions.
 #define MORVANE_ACCESS_QUERY 0x0400u
 #define MORVANE_ACCESS_COUNTERS 0x0410u
-#define MORVANE_ACCESS_ALL 0x1F0FFFu

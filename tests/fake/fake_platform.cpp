@@ -1276,6 +1276,51 @@ void SetCallHook(std::function<void(const std::string&)> hook) {
     W().callHook = std::move(hook);
 }
 
+struct Hold::State {
+    std::mutex m;
+    std::condition_variable cv;
+    bool reached = false;
+    bool released = false;
+};
+
+Hold::Hold(const std::string& call) : state_(std::make_shared<State>()) {
+    std::shared_ptr<State> state = state_;
+    SetCallHook([state, call](const std::string& made) {
+        if (made != call) return;
+        std::unique_lock<std::mutex> lock(state->m);
+        if (state->reached) return;
+        state->reached = true;
+        state->cv.notify_all();
+        state->cv.wait(lock, [&] { return state->released; });
+    });
+}
+
+Hold::~Hold() {
+    Release();
+    SetCallHook(nullptr);
+}
+
+bool Hold::WaitReached(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(state_->m);
+    return state_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return state_->reached; });
+}
+
+void Hold::Release() {
+    {
+        std::lock_guard<std::mutex> lock(state_->m);
+        state_->released = true;
+    }
+    state_->cv.notify_all();
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 5) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return condition();
+}
+
 bool EventManualReset(HANDLE event) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     KernelHandle* k = AsKernel(event);

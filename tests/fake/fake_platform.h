@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -222,6 +223,27 @@ void SetThreadStartLastError(DWORD code);
 void SetCallHook(std::function<void(const std::string&)> hook);
 // Whether the event was created manual-reset.
 bool EventManualReset(HANDLE event);
+
+// Holds the first thread that makes `call` (one SetCallHook knows) at that
+// call until Release or the end of the Hold; later callers pass. Installs
+// the call hook for its lifetime.
+class Hold {
+public:
+    explicit Hold(const std::string& call);
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    // Waits until a thread is held.
+    bool WaitReached(int timeoutMs = 5000);
+    void Release();
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+// Polls until the condition holds or the time-out passes.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 // Joins every thread started with this routine so far.
 void JoinThreads(LPTHREAD_START_ROUTINE routine);
 
