@@ -95,9 +95,13 @@ TEST_F(HeapDialogTest, OpeningListsASingleDefaultHeapAndAnnouncesTheCompletedSca
 }
 
 TEST_F(HeapDialogTest, HeapsAreNumberedFromOneInListOrderAndOnlyTheDefaultIsMarked) {
-    Target().heaps = {MakeHeap(0x00010000), MakeHeap(0x00150000, HF32_DEFAULT), MakeHeap(0x00250000, 2)};
+    // The mark goes by the whole flags value: 3 holds the default's bit but
+    // is not the default's value.
+    Target().heaps = {MakeHeap(0x00010000), MakeHeap(0x00150000, HF32_DEFAULT), MakeHeap(0x00250000, 2),
+                      MakeHeap(0x00350000, 3)};
     HWND d = Open();
-    EXPECT_EQ((Lines{"第1个堆的信息", "第2个堆的信息----默认堆", "第3个堆的信息"}), fake::Lines(d, IDC_HEAP_LIST));
+    EXPECT_EQ((Lines{"第1个堆的信息", "第2个堆的信息----默认堆", "第3个堆的信息", "第4个堆的信息"}),
+              fake::Lines(d, IDC_HEAP_LIST));
     EXPECT_EQ(static_cast<ULONG_PTR>(0x00010000), HeapIdTable[0]);
     EXPECT_EQ(static_cast<ULONG_PTR>(0x00150000), HeapIdTable[1]);
     EXPECT_EQ(static_cast<ULONG_PTR>(0x00250000), HeapIdTable[2]);
@@ -384,7 +388,10 @@ TEST_F(HeapDialogTest, EnterRescansTheHeapListOnlyAndKeepsTheBlockLines) {
     ASSERT_EQ(5u, blocks.size());
 
     fake::AddProcess(kPid).heaps = {MakeHeap(0x5000), MakeHeap(0x6000, HF32_DEFAULT)};
+    bool refreshEnabledDuringScan = true;
+    fake::SetBoxHook([&](const fake::Box&) { refreshEnabledDuringScan = fake::Enabled(d, IDC_REFRESH); });
     EXPECT_EQ(FALSE, fake::Command(d, IDOK));
+    EXPECT_FALSE(refreshEnabledDuringScan) << "button 1 should be disabled while the scan runs";
     EXPECT_EQ((Lines{"第1个堆的信息", "第2个堆的信息----默认堆"}), fake::Lines(d, IDC_HEAP_LIST));
     EXPECT_EQ(static_cast<ULONG_PTR>(0x6000), HeapIdTable[1]);
     EXPECT_EQ(blocks, fake::Lines(d, IDC_BLOCK_LIST));
@@ -401,6 +408,9 @@ TEST_F(HeapDialogTest, EscapeOtherControlsAndOtherMessagesDoNothingAndCloseEnds)
     EXPECT_EQ(FALSE, fake::Command(d, IDC_BLOCK_LIST, LBN_SELCHANGE));
     EXPECT_EQ(TRUE, fake::Command(d, IDC_HEAP_LIST, 2));  // a double click
     EXPECT_EQ(FALSE, fake::Send(d, WM_TIMER, 1, 0));
+    // A selection change that leaves no line selected walks nothing.
+    fake::Item(d, IDC_HEAP_LIST).selection = LB_ERR;
+    EXPECT_EQ(FALSE, fake::Command(d, IDC_HEAP_LIST, LBN_SELCHANGE));
     fake::JoinThreads(WalkHeapBlocks);
     EXPECT_FALSE(fake::Ended(d));
     EXPECT_EQ(Lines{"没有选择"}, fake::Lines(d, IDC_BLOCK_LIST));
