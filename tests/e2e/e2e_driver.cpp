@@ -460,7 +460,10 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     }
     HWND pidField = GetDlgItem(query, 1005);
     HWND queryButton = GetDlgItem(query, 1013);
-    const wchar_t* refused[] = {L"", L"abc"};
+    // A sign, digits followed by other characters and a value past 32 bits
+    // are refused on every platform (Wine's own reading of a number would
+    // take "-5" as 4294967291 and "12abc" as 12).
+    const wchar_t* refused[] = {L"", L"abc", L"-5", L"+5", L"4294967296", L"12abc"};
     for (const wchar_t* input : refused) {
         std::string label = "query dialog: \"" + Utf8(input) + "\"";
         SetText(pidField, input);
@@ -472,20 +475,25 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     Sleep(700);
     Check(!Gone(query) && Boxes(kNoticeCaption).empty(), "query dialog: Escape does nothing");
 
-    // A process ID that names no process.
-    const DWORD noProcess = 4000000000u;
-    HANDLE probe = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, noProcess);
-    if (probe) CloseHandle(probe);
-    Check(probe == nullptr, "4000000000 names no process");
-    SetText(pidField, L"4000000000");
-    Press(queryButton);
-    {
+    // Process IDs that name no process; blanks around the digits are taken.
+    struct NoProcess {
+        DWORD pid;
+        const wchar_t* input;
+        const char* screenshot;
+    } noProcesses[] = {{4000000000u, L"4000000000", "no-such-process"}, {42, L" 42 ", nullptr}};
+    for (const NoProcess& n : noProcesses) {
+        std::string label = "no such process \"" + Utf8(n.input) + "\"";
+        HANDLE probe = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, n.pid);
+        if (probe) CloseHandle(probe);
+        Check(probe == nullptr, std::to_string(n.pid) + " names no process");
+        SetText(pidField, n.input);
+        Press(queryButton);
         HWND dialog = WaitDialog(L"进程虚拟内存信息", 5000);
-        ExpectNotice("无法执行!", dialog, "error", "no such process, first notice");
-        ExpectNotice("显示简单信息有错误发生\n错误码:0x00000001", dialog, "error", "no such process, second notice", 5000,
-                     "no-such-process");
-        Check(dialog && WaitGone(dialog, 3000), "no such process: the process dialog closes");
-        Check(!Gone(query), "no such process: the query dialog stays");
+        ExpectNotice("无法执行!", dialog, "error", label + ", first notice");
+        ExpectNotice("显示简单信息有错误发生\n错误码:0x00000001", dialog, "error", label + ", second notice", 5000,
+                     n.screenshot);
+        Check(dialog && WaitGone(dialog, 3000), label + ": the process dialog closes");
+        Check(!Gone(query), label + ": the query dialog stays");
         // The failed dialog was painted before it closed; the pass that
         // asked for may still announce itself.
         int late = DrainMapNotices(1500);

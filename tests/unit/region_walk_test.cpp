@@ -90,13 +90,28 @@ TEST_F(RegionWalk, OpensForQueryOnlyAndClosesTheProcess) {
 }
 
 TEST_F(RegionWalk, UnlistedStateAndTypeGiveEmptyLinesAndKeepNoSpan) {
-    Layout(fake::AddProcess(100), {R(0, 0x1000, 0x4000, PAGE_READWRITE, 0x80000)});
-    ASSERT_EQ(1, WalkRegions());
-    EXPECT_EQ((std::vector<std::string>{Separator, "区域基址为:0x00000000", "PAGE_READWRITE ", "", "",
-                                        "大小:0x00001000字节"}),
-              Table());
-    EXPECT_EQ(0u, CommittedRegions.count);
-    EXPECT_EQ(0u, ReservedRegions.count);
+    // State and type are matched by value: combinations of listed bits are
+    // unlisted values too.
+    struct Case {
+        DWORD state;
+        DWORD type;
+    } cases[] = {
+        {0x4000, 0x80000},
+        {MEM_COMMIT | MEM_RESERVE, MEM_PRIVATE | MEM_MAPPED},
+        {MEM_COMMIT | MEM_FREE, MEM_PRIVATE | MEM_IMAGE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << std::hex << "state 0x" << c.state << " type 0x" << c.type);
+        fake::Reset();
+        ProcessMemoryWindow = fake::NewDialog(IDD_PROCESS_MEMORY);
+        Layout(fake::AddProcess(100), {R(0, 0x1000, c.state, PAGE_READWRITE, c.type)});
+        ASSERT_EQ(1, WalkRegions());
+        EXPECT_EQ((std::vector<std::string>{Separator, "区域基址为:0x00000000", "PAGE_READWRITE ", "", "",
+                                            "大小:0x00001000字节"}),
+                  Table());
+        EXPECT_EQ(0u, CommittedRegions.count);
+        EXPECT_EQ(0u, ReservedRegions.count);
+    }
 }
 
 TEST_F(RegionWalk, ProtectionNamesFollowTheTableOrderEachWithABlank) {
@@ -112,6 +127,8 @@ TEST_F(RegionWalk, ProtectionNamesFollowTheTableOrderEachWithABlank) {
         {0x302, "PAGE_READONLY PAGE_GUARD PAGE_NOCACHE "},
         {0x408, "PAGE_WRITECOPY PAGE_WRITECOMBINE "},
         {0x30, "PAGE_EXECUTE PAGE_EXECUTE_READ "},
+        {0x0C, "PAGE_READWRITE PAGE_WRITECOPY "},
+        {0x600, "PAGE_NOCACHE PAGE_WRITECOMBINE "},
     };
     for (const Case& c : cases) {
         WCHAR line[REGION_LINE_UNITS];
