@@ -13,6 +13,11 @@ HWND HeapWindow = nullptr;
 
 namespace {
 
+// The newest request of HeapDialog: changed on its thread at every opening,
+// selection that starts a walk, and end. A walk serves the request current
+// when it was started and stops as soon as that is no longer the newest.
+DWORD HeapRequest = 0;
+
 // Lines are composed in buffers of this many UTF-16 units.
 const size_t HEAP_LINE_UNITS = 100;
 
@@ -48,25 +53,34 @@ void AppendHeapLine(HWND list, UINT number, DWORD flags) {
     LineListAppend(list, line);
 }
 
-void AppendBlockLines(HWND list, UINT number, const HEAPENTRY32& entry) {
+// The five lines of a block; FALSE as soon as the dialog refuses one.
+BOOL AppendBlockLines(const DialogJob& served, HWND list, UINT number, const HEAPENTRY32& entry) {
     WCHAR line[HEAP_LINE_UNITS];
     wsprintfW(line, L"第%u个块的信息", number);
-    LineListAppend(list, line);
+    if (!JobAppend(served, list, line)) return FALSE;
     FormatHexLine(line, L"块句柄为:", reinterpret_cast<ULONG_PTR>(entry.hHandle), L"");
-    LineListAppend(list, line);
+    if (!JobAppend(served, list, line)) return FALSE;
     FormatHexLine(line, L"块基地址为:", entry.dwAddress, L"");
-    LineListAppend(list, line);
+    if (!JobAppend(served, list, line)) return FALSE;
     FormatHexLine(line, L"块大小为:", entry.dwBlockSize, L"");
-    LineListAppend(list, line);
+    if (!JobAppend(served, list, line)) return FALSE;
     wcscpy_s(line, HEAP_LINE_UNITS, BlockKindText(entry.dwFlags));
-    LineListAppend(list, line);
+    return JobAppend(served, list, line);
+}
+
+// A failed walk tells so and ends the dialog it serves, if it still serves it.
+DWORD FailWalk(const DialogJob& served, LPCWSTR text) {
+    if (JobNotice(served, text, MB_ICONERROR)) JobEndDialog(served);
+    return 0;
 }
 
 void EnableRefresh(HWND dialog, BOOL enable) { EnableWindow(GetDlgItem(dialog, IDC_REFRESH), enable); }
 
-// Ends HeapDialog from a worker. EndDialog is only reliable on the dialog's
-// own thread, so the close message is posted and the dialog ends itself.
-void EndHeapDialogFromWorker() { PostMessageW(HeapWindow, WM_CLOSE, 0, 0); }
+// Ends HeapDialog on its own thread; a walk still running for it stops.
+void EndHeapDialog(HWND dialog) {
+    ++HeapRequest;
+    EndDialog(dialog, 0);
+}
 
 void HeapDialog_Scan(HWND dialog) {
     EnableRefresh(dialog, FALSE);
@@ -76,6 +90,7 @@ void HeapDialog_Scan(HWND dialog) {
 
 BOOL HeapDialog_OnInitDialog(HWND dialog) {
     HeapWindow = dialog;
+    ++HeapRequest;
     CenterOnScreen(dialog);
     LineListAppend(GetDlgItem(dialog, IDC_BLOCK_LIST), L"没有选择");
     HeapDialog_Scan(dialog);
@@ -91,8 +106,12 @@ void HeapDialog_OnHeapSelected(HWND dialog) {
     if (!job) return;
     job->heapId = HeapIdTable[index];
     job->pid = SelectedPid;
+    // The new walk replaces any earlier one; if it cannot start, the
+    // earlier one goes on.
+    job->served = {dialog, ++HeapRequest};
     HANDLE thread = CreateThread(nullptr, 0, WalkHeapBlocks, job, 0, nullptr);
     if (!thread) {
+        --HeapRequest;
         free(job);
         return;
     }
@@ -118,7 +137,7 @@ int ScanHeapList() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPHEAPLIST, SelectedPid);
     if (snapshot == INVALID_HANDLE_VALUE) {
         Notice(dialog, L"显示堆信息有错误发生\n错误码:0x00000001", MB_ICONERROR);
-        EndDialog(dialog, 0);
+        EndHeapDialog(dialog);
         return 0;
     }
     HWND list = GetDlgItem(dialog, IDC_HEAP_LIST);
@@ -130,7 +149,7 @@ int ScanHeapList() {
     if (step == STEP_FAILED) {
         Notice(dialog, L"显示堆信息有错误发生\n错误码:0x00000002", MB_ICONERROR);
         CloseHandle(snapshot);
-        EndDialog(dialog, 0);
+        EndHeapDialog(dialog);
         return 0;
     }
     // Heaps past the table's capacity are left out; the scan still counts
@@ -144,7 +163,7 @@ int ScanHeapList() {
         if (step == STEP_FAILED) {
             Notice(dialog, L"显示堆信息有错误发生\n错误码:0x00000003", MB_ICONERROR);
             CloseHandle(snapshot);
-            EndDialog(dialog, 0);
+            EndHeapDialog(dialog);
             return 0;
         }
     }
@@ -155,44 +174,39 @@ int ScanHeapList() {
 }
 
 DWORD WINAPI WalkHeapBlocks(LPVOID param) {
-    HeapWalkJob* job = static_cast<HeapWalkJob*>(param);
-    HWND list = GetDlgItem(HeapWindow, IDC_BLOCK_LIST);
-    LineListClear(list);
+    HeapWalkJob job = *static_cast<HeapWalkJob*>(param);
+    free(param);
+    HWND list = GetDlgItem(job.served.dialog, IDC_BLOCK_LIST);
+    if (!JobClear(job.served, list)) return 0;
 
     HEAPENTRY32 entry = {};
     entry.dwSize = sizeof(HEAPENTRY32);
-    StepOutcome step = JudgeStep(Heap32First(&entry, job->pid, job->heapId));
-    free(job);
-    if (step == STEP_FAILED) {
-        Notice(HeapWindow, L"显示堆信息有错误发生\n错误码:0x00000001", MB_ICONERROR);
-        EndHeapDialogFromWorker();
-        return 0;
-    }
+    StepOutcome step = JudgeStep(Heap32First(&entry, job.pid, job.heapId));
+    if (step == STEP_FAILED) return FailWalk(job.served, L"显示堆信息有错误发生\n错误码:0x00000001");
     UINT number = 1;
     while (step == STEP_ADVANCED) {
-        AppendBlockLines(list, number, entry);
+        if (!AppendBlockLines(job.served, list, number, entry)) return 0;
         step = JudgeStep(Heap32Next(&entry));
-        if (step == STEP_FAILED) {
-            Notice(HeapWindow, L"显示堆信息有错误发生\n错误码:0x00000002", MB_ICONERROR);
-            EndHeapDialogFromWorker();
-            return 0;
-        }
+        if (step == STEP_FAILED) return FailWalk(job.served, L"显示堆信息有错误发生\n错误码:0x00000002");
         ++number;
     }
-    Notice(HeapWindow, L"堆扫描完成!", MB_ICONINFORMATION);
-    EnableRefresh(HeapWindow, TRUE);
+    if (!JobNotice(job.served, L"堆扫描完成!", MB_ICONINFORMATION)) return 0;
+    JobEnableRefresh(job.served);
     return 1;
 }
 
-INT_PTR CALLBACK HeapDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK HeapDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_INITDIALOG:
         return HeapDialog_OnInitDialog(dialog);
     case WM_CLOSE:
-        EndDialog(dialog, 0);
+        EndHeapDialog(dialog);
         return TRUE;
     case WM_COMMAND:
         return HeapDialog_OnCommand(dialog, wParam);
+    case WM_JOB_STEP:
+        CarryOutJobStep(dialog, HeapRequest, reinterpret_cast<JobStep*>(lParam));
+        return TRUE;
     default:
         return FALSE;
     }

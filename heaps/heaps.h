@@ -2,6 +2,7 @@
 // the heap the user selects.
 #pragma once
 
+#include "app/dialog_jobs.h"
 #include "platform/platform.h"
 
 #define HEAP_ID_CAPACITY 1000
@@ -11,9 +12,12 @@ extern ULONG_PTR HeapIdTable[HEAP_ID_CAPACITY];
 // The open HeapDialog, stored when it opens.
 extern HWND HeapWindow;
 
+// A block walk: the heap and process to walk, and the selection of the
+// HeapDialog it serves.
 struct HeapWalkJob {
     ULONG_PTR heapId;
     DWORD pid;
+    DialogJob served;
 };
 
 int ScanHeapList();

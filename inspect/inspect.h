@@ -13,5 +13,11 @@ extern HWND ProcessMemoryWindow;
 // 0 with last-error 1 (cannot open) or 2 (cannot read counters).
 int ShowCounters();
 
+// Judges the text of the PID field: optional blanks before and after, then
+// decimal digits (leading zeros allowed) whose value fits 32 bits. TRUE with
+// the value in *pid for such a text; FALSE for anything else (an empty text,
+// a sign, any other character, an inner blank, 4294967296 and up).
+BOOL ReadPidText(LPCWSTR text, DWORD* pid);
+
 INT_PTR CALLBACK QueryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);

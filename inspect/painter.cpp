@@ -16,10 +16,14 @@ bool PainterStarted = false;
 CRITICAL_SECTION RequestLock;
 BOOL PendingAnnounce = FALSE;
 
-// The painter's own copies of the region lists, taken under the lock at the
-// start of each stage so that a walk rewriting the lists never hands it a
-// half-written span or a count beyond what was written.
-RegionSpan PassSpans[REGION_LIST_CAPACITY];
+// The painter's own copies of the two region lists, taken together under
+// one hold of the lock before a pass draws, so that a walk rewriting the
+// lists never hands it a half-written span, a count beyond what was
+// written, or one column from one walk and the other from the next.
+RegionSpan PassCommitted[REGION_LIST_CAPACITY];
+RegionSpan PassReserved[REGION_LIST_CAPACITY];
+DWORD PassCommittedCount = 0;
+DWORD PassReservedCount = 0;
 
 // Creates the request event and its lock. Called on the UI thread only,
 // before the painter thread exists.
@@ -30,12 +34,26 @@ void PrepareRequests() {
     DrawRequest = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
-DWORD CopySpans(const RegionList& list) {
-    EnterCriticalSection(&RegionListsLock);
+DWORD CopySpans(const RegionList& list, RegionSpan* spans) {
     DWORD count = list.count <= REGION_LIST_CAPACITY ? list.count : REGION_LIST_CAPACITY;
-    for (DWORD i = 0; i < count; ++i) PassSpans[i] = list.spans[i];
-    LeaveCriticalSection(&RegionListsLock);
+    for (DWORD i = 0; i < count; ++i) spans[i] = list.spans[i];
     return count;
+}
+
+void CopyRegionLists() {
+    EnterCriticalSection(&RegionListsLock);
+    PassCommittedCount = CopySpans(CommittedRegions, PassCommitted);
+    PassReservedCount = CopySpans(ReservedRegions, PassReserved);
+    LeaveCriticalSection(&RegionListsLock);
+}
+
+// Requests that come while the platform gives no drawing context: the event
+// is reset, so the painter does not spin, and a notice asked for stays
+// pending for the next pass that does draw.
+void PutOffMapRequest() {
+    EnterCriticalSection(&RequestLock);
+    ResetEvent(DrawRequest);
+    LeaveCriticalSection(&RequestLock);
 }
 
 void DrawRow(HDC dc, int left, int right, int y) {
@@ -54,15 +72,14 @@ void PaintBackground(HDC dc) {
     DeleteObject(pen);
 }
 
-// Marks every span of a list in one column, one line per row it covers.
-void MarkSpans(HDC dc, const RegionList& list, COLORREF color, int left, int right) {
-    DWORD count = CopySpans(list);
+// Marks every span of a copied list in one column, one line per row it covers.
+void MarkSpans(HDC dc, const RegionSpan* spans, DWORD count, COLORREF color, int left, int right) {
     if (count == 0) return;
     HPEN pen = CreatePen(PS_SOLID, 1, color);
     HGDIOBJ previous = SelectObject(dc, pen);
     for (DWORD i = 0; i < count; ++i) {
         int first, last;
-        if (!MapSpanRows(PassSpans[i].base, PassSpans[i].size, &first, &last)) continue;
+        if (!MapSpanRows(spans[i].base, spans[i].size, &first, &last)) continue;
         for (int y = first; y <= last; ++y) DrawRow(dc, left, right, y);
     }
     SelectObject(dc, previous);
@@ -86,9 +103,10 @@ bool MapSpanRows(DWORD base, DWORD size, int* first, int* last) {
 }
 
 void PaintMemoryMap(HDC dc) {
+    CopyRegionLists();
     PaintBackground(dc);
-    MarkSpans(dc, CommittedRegions, RGB(255, 0, 0), MAP_COMMITTED_LEFT, MAP_COMMITTED_RIGHT);
-    MarkSpans(dc, ReservedRegions, RGB(0, 255, 0), MAP_RESERVED_LEFT, MAP_RESERVED_RIGHT);
+    MarkSpans(dc, PassCommitted, PassCommittedCount, RGB(255, 0, 0), MAP_COMMITTED_LEFT, MAP_COMMITTED_RIGHT);
+    MarkSpans(dc, PassReserved, PassReservedCount, RGB(0, 255, 0), MAP_RESERVED_LEFT, MAP_RESERVED_RIGHT);
 }
 
 void StartMemoryMapPainter() {
@@ -127,10 +145,17 @@ DWORD WINAPI MemoryMapPainter(LPVOID) {
             continue;
         }
         HDC dc = GetDC(dialog);
-        if (dc) {
-            PaintMemoryMap(dc);
-            ReleaseDC(dialog, dc);
+        if (!dc) {
+            PutOffMapRequest();
+            continue;
         }
-        if (TakeMapRequest()) Notice(dialog, L"内存分布绘制完成!", MB_ICONINFORMATION);
+        // The requests are taken before the lists are copied: one made
+        // after the copy (a refresh whose walk has just ended) is left set
+        // and gets a pass of its own, so a pass that announces always shows
+        // the lists as a completed walk left them.
+        BOOL announce = TakeMapRequest();
+        PaintMemoryMap(dc);
+        ReleaseDC(dialog, dc);
+        if (announce) Notice(dialog, L"内存分布绘制完成!", MB_ICONINFORMATION);
     }
 }

@@ -17,13 +17,15 @@ void StartMemoryMapPainter();
 void RequestMemoryMap(BOOL announce);
 
 // Ends the requests a pass serves: resets DrawRequest and returns whether
-// any of them asked for the notice. The painter calls it after drawing.
+// any of them asked for the notice. The painter calls it before it copies
+// the region lists.
 BOOL TakeMapRequest();
 
 // The painter thread's routine.
 DWORD WINAPI MemoryMapPainter(LPVOID);
 
-// One pass's drawing into `dc`, from the two region lists.
+// One pass's drawing into `dc`, from copies of the two region lists taken
+// together.
 void PaintMemoryMap(HDC dc);
 
 // Geometry, in device pixels of the dialog's client area.

@@ -1,5 +1,7 @@
 // The query dialog: asks for a process ID and opens the process memory
 // dialog for it.
+#include <stdlib.h>
+
 #include "app/shell.h"
 #include "inspect/inspect.h"
 
@@ -10,13 +12,35 @@ static INT_PTR Query_OnInitDialog(HWND dialog) {
     return TRUE;
 }
 
-// Reads field 1005 as an unsigned decimal number. A number becomes the
-// process under inspection and opens ProcessMemoryDialog; this dialog stays
-// open afterwards so that another process can be asked for.
+BOOL ReadPidText(LPCWSTR text, DWORD* pid) {
+    const WCHAR* c = text;
+    while (*c == L' ') ++c;
+    if (*c < L'0' || *c > L'9') return FALSE;
+    ULONGLONG value = 0;
+    for (; *c >= L'0' && *c <= L'9'; ++c) {
+        value = value * 10 + static_cast<ULONGLONG>(*c - L'0');
+        if (value > 0xFFFFFFFFull) return FALSE;
+    }
+    while (*c == L' ') ++c;
+    if (*c != 0) return FALSE;
+    *pid = static_cast<DWORD>(value);
+    return TRUE;
+}
+
+// Reads field 1005 whole and judges it here rather than with the platform's
+// reading of a number, which differs between platforms (Wine's wraps a minus
+// sign into a large number). A number becomes the process under inspection
+// and opens ProcessMemoryDialog; this dialog stays open afterwards so that
+// another process can be asked for.
 static INT_PTR Query_OnQuery(HWND dialog) {
-    BOOL translated = FALSE;
-    UINT pid = GetDlgItemInt(dialog, IDC_PID, &translated, FALSE);
-    if (!translated) {
+    int units = static_cast<int>(SendDlgItemMessageW(dialog, IDC_PID, WM_GETTEXTLENGTH, 0, 0)) + 1;
+    WCHAR* text = static_cast<WCHAR*>(malloc(static_cast<size_t>(units) * sizeof(WCHAR)));
+    if (!text) return TRUE;
+    GetDlgItemTextW(dialog, IDC_PID, text, units);
+    DWORD pid = 0;
+    BOOL accepted = ReadPidText(text, &pid);
+    free(text);
+    if (!accepted) {
         Notice(dialog, L"请正确输入!", MB_ICONERROR);
         return TRUE;
     }

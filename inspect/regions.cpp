@@ -7,6 +7,8 @@
 #include "app/shell.h"
 #include "inspect/inspect.h"
 
+ULONGLONG RegionWalkLimit = sizeof(void*) > 4 ? REGION_WALK_LIMIT_64 : REGION_WALK_LIMIT_32;
+
 RegionList CommittedRegions;
 RegionList ReservedRegions;
 CRITICAL_SECTION RegionListsLock;
@@ -74,17 +76,13 @@ const WCHAR* TypeText(DWORD type) {
     }
 }
 
-// Keeps one span; a full list keeps its first REGION_LIST_CAPACITY spans.
-void KeepSpan(RegionList* list, ULONG_PTR base, SIZE_T size) {
-    // A region larger than 32 bits cannot lie below 2^32; the largest size
-    // still marks it as passing the end of the address space.
-    DWORD size32 = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(size);
+// Keeps the span of a region that has one; a full list keeps its first
+// REGION_LIST_CAPACITY spans.
+void KeepSpan(RegionList* list, ULONGLONG base, ULONGLONG size) {
+    RegionSpan span;
+    if (!SpanOfRegion(base, size, &span)) return;
     EnterCriticalSection(&RegionListsLock);
-    if (list->count < REGION_LIST_CAPACITY) {
-        list->spans[list->count].base = static_cast<DWORD>(base);
-        list->spans[list->count].size = size32;
-        list->count++;
-    }
+    if (list->count < REGION_LIST_CAPACITY) list->spans[list->count++] = span;
     LeaveCriticalSection(&RegionListsLock);
 }
 
@@ -95,11 +93,11 @@ void EmptyRegionLists() {
     LeaveCriticalSection(&RegionListsLock);
 }
 
-// The walk covers the 32-bit address space: it ends where the next address
-// would reach 2^32, or at a region of size 0, which would never advance.
-bool AdvanceCursor(ULONGLONG* cursor, SIZE_T size) {
+// Moves the cursor past the region just queried; false where the walk ends.
+bool AdvanceCursor(ULONGLONG* cursor, SIZE_T size, ULONGLONG limit) {
+    if (!RegionWalkContinues(*cursor, size, limit)) return false;
     *cursor += size;
-    return size != 0 && *cursor <= 0xFFFFFFFFull;
+    return true;
 }
 
 // The region table as it fills: its window, the lines its storage is
@@ -137,6 +135,7 @@ void AddRegion(TableFill* fill, const MEMORY_BASIC_INFORMATION& region) {
 
 struct RegionFeed {
     HANDLE process;    // the UI thread's; the querying thread only borrows it
+    ULONGLONG limit;   // the highest address the walk covers
     HANDLE ready;      // auto-reset: regions were handed over, or the queries ended
     HANDLE room;       // auto-reset: the UI thread took regions
     CRITICAL_SECTION lock;
@@ -209,6 +208,7 @@ RegionFeed* StartRegionFeed(HANDLE process) {
     if (!feed) return nullptr;
     InitializeCriticalSection(&feed->lock);
     feed->process = process;
+    feed->limit = RegionWalkLimit;
     feed->ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     feed->room = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     feed->holders = 2;
@@ -259,7 +259,7 @@ DWORD WINAPI QueryRegions(LPVOID param) {
                             sizeof region))
             break;
         if (!HandOver(feed, region)) break;
-        if (!AdvanceCursor(&cursor, region.RegionSize)) break;
+        if (!AdvanceCursor(&cursor, region.RegionSize, feed->limit)) break;
     }
     EnterCriticalSection(&feed->lock);
     feed->finished = TRUE;
@@ -273,6 +273,17 @@ void InitRegionLists() {
     if (RegionListsReady) return;
     InitializeCriticalSection(&RegionListsLock);
     RegionListsReady = true;
+}
+
+bool RegionWalkContinues(ULONGLONG cursor, ULONGLONG size, ULONGLONG limit) {
+    return size != 0 && cursor <= limit && size <= limit - cursor;
+}
+
+bool SpanOfRegion(ULONGLONG base, ULONGLONG size, RegionSpan* span) {
+    if (base > 0xFFFFFFFFull) return false;
+    span->base = static_cast<DWORD>(base);
+    span->size = size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(size);
+    return true;
 }
 
 void FormatProtection(DWORD protect, WCHAR* line, size_t units) {
@@ -330,7 +341,7 @@ int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
         while (VirtualQueryEx(process, reinterpret_cast<LPCVOID>(static_cast<ULONG_PTR>(cursor)), &region,
                               sizeof region)) {
             AddRegion(&fill, region);
-            if (!AdvanceCursor(&cursor, region.RegionSize)) break;
+            if (!AdvanceCursor(&cursor, region.RegionSize, RegionWalkLimit)) break;
         }
     }
 

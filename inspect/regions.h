@@ -25,6 +25,25 @@ extern CRITICAL_SECTION RegionListsLock;
 // Prepares RegionListsLock; called once before any walk or pass.
 void InitRegionLists();
 
+// The highest address the region walk covers: 2^32 - 1 on a 32-bit build,
+// where a process has nothing above 4 GB, and 2^64 - 1 on a 64-bit build,
+// whose walk goes on to the top of the user address space (where the query
+// fails). Picked by the build's pointer width; tests may set either value.
+extern ULONGLONG RegionWalkLimit;
+#define REGION_WALK_LIMIT_32 0xFFFFFFFFull
+#define REGION_WALK_LIMIT_64 0xFFFFFFFFFFFFFFFFull
+
+// Whether the walk goes on after the region of `size` bytes queried at
+// `cursor`: not after a region of size 0, nor when cursor + size would pass
+// `limit` (or wrap past 2^64).
+bool RegionWalkContinues(ULONGLONG cursor, ULONGLONG size, ULONGLONG limit);
+
+// The span a committed or reserved region keeps in its list. The lists and
+// the map cover the address space below 4 GB: a region that begins at or
+// above 2^32 keeps no span (false). A size wider than 32 bits becomes
+// 0xFFFFFFFF, which still marks the span as passing 2^32.
+bool SpanOfRegion(ULONGLONG base, ULONGLONG size, RegionSpan* span);
+
 // Walks the address space of SelectedPid from 0 upward, six lines a region
 // into the region table of ProcessMemoryDialog, and keeps the committed and
 // reserved spans. Returns 1 when the walk ran; 0 with last-error 1 when the

@@ -12,6 +12,11 @@ HWND ModuleWindow = nullptr;
 
 namespace {
 
+// The newest request of ModuleDialog: changed on its thread at every listing
+// it starts and at its end. A listing serves the request current when it was
+// started and stops as soon as that is no longer the newest.
+DWORD ModuleRequest = 0;
+
 // The module handles the listing reads at most, and the size of the name
 // and line buffers in UTF-16 units.
 const DWORD MODULE_HANDLE_CAPACITY = 100;
@@ -22,53 +27,50 @@ const WCHAR NAME_LABEL[] = L"模块名称为:";
 
 // "模块名称为:" and the name, the name cut short if the two would not fit
 // in the line buffer.
-void AppendNameLine(HWND list, WCHAR* name) {
+BOOL AppendNameLine(const DialogJob& served, HWND list, WCHAR* name) {
     WCHAR line[MODULE_TEXT_UNITS];
     wcscpy_s(line, MODULE_TEXT_UNITS, NAME_LABEL);
     size_t room = MODULE_TEXT_UNITS - 1 - static_cast<size_t>(lstrlenW(NAME_LABEL));
     if (static_cast<size_t>(lstrlenW(name)) > room) name[room] = 0;
     wcscat_s(line, MODULE_TEXT_UNITS, name);
-    LineListAppend(list, line);
+    return JobAppend(served, list, line);
 }
 
 // The lines of the index-th module (counting from 1): six when everything
 // can be read, fewer with an error line when the name or the record cannot.
-void AppendModule(HWND list, HANDLE process, HMODULE module, int index) {
+// FALSE as soon as the dialog refuses a line.
+BOOL AppendModule(const DialogJob& served, HWND list, HANDLE process, HMODULE module, int index) {
     WCHAR line[MODULE_TEXT_UNITS];
     wsprintfW(line, L"第%d个模块信息", index);
-    LineListAppend(list, line);
+    if (!JobAppend(served, list, line)) return FALSE;
 
     WCHAR name[MODULE_TEXT_UNITS];
-    if (GetModuleBaseNameW(process, module, name, static_cast<DWORD>(MODULE_TEXT_UNITS)) == 0) {
-        LineListAppend(list, L"获取模块名有错误发生......");
-        LineListAppend(list, MODULE_SEPARATOR);
-        return;
-    }
-    AppendNameLine(list, name);
+    if (GetModuleBaseNameW(process, module, name, static_cast<DWORD>(MODULE_TEXT_UNITS)) == 0)
+        return JobAppend(served, list, L"获取模块名有错误发生......") && JobAppend(served, list, MODULE_SEPARATOR);
+    if (!AppendNameLine(served, list, name)) return FALSE;
 
     MODULEINFO info = {};
-    if (!GetModuleInformation(process, module, &info, sizeof(MODULEINFO))) {
-        LineListAppend(list, L"获取模块信息有错误发生......");
-        LineListAppend(list, MODULE_SEPARATOR);
-        return;
-    }
+    if (!GetModuleInformation(process, module, &info, sizeof(MODULEINFO)))
+        return JobAppend(served, list, L"获取模块信息有错误发生......") && JobAppend(served, list, MODULE_SEPARATOR);
     FormatHexLine(line, L"模块基址为:", reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll), L"");
-    LineListAppend(list, line);
+    if (!JobAppend(served, list, line)) return FALSE;
     wsprintfW(line, L"模块大小为:0x%08x", info.SizeOfImage);
-    LineListAppend(list, line);
+    if (!JobAppend(served, list, line)) return FALSE;
     FormatHexLine(line, L"模块入口地址为:", reinterpret_cast<ULONG_PTR>(info.EntryPoint), L"");
-    LineListAppend(list, line);
-    LineListAppend(list, MODULE_SEPARATOR);
+    return JobAppend(served, list, line) && JobAppend(served, list, MODULE_SEPARATOR);
 }
 
 // Starts ListModules for SelectedPid on a new thread and closes the
-// thread's handle. FALSE when no thread could be started.
-BOOL StartModuleListing() {
+// thread's handle. The new listing replaces any earlier one; FALSE when no
+// thread could be started, and then the earlier one goes on.
+BOOL StartModuleListing(HWND dialog) {
     ModuleJob* job = static_cast<ModuleJob*>(malloc(sizeof(ModuleJob)));
     if (!job) return FALSE;
     job->pid = SelectedPid;
+    job->served = {dialog, ++ModuleRequest};
     HANDLE thread = CreateThread(nullptr, 0, ListModules, job, 0, nullptr);
     if (!thread) {
+        --ModuleRequest;
         free(job);
         return FALSE;
     }
@@ -81,7 +83,7 @@ void NoticeNoWorker(HWND dialog) { Notice(dialog, L"显示堆信息有错误发�
 BOOL ModuleDialog_OnInitDialog(HWND dialog) {
     ModuleWindow = dialog;
     CenterOnScreen(dialog);
-    if (!StartModuleListing()) {
+    if (!StartModuleListing(dialog)) {
         NoticeNoWorker(dialog);
         EndDialog(dialog, 0);
     }
@@ -90,7 +92,7 @@ BOOL ModuleDialog_OnInitDialog(HWND dialog) {
 
 INT_PTR ModuleDialog_OnCommand(HWND dialog, WPARAM wParam) {
     if (LOWORD(wParam) != IDC_REFRESH) return TRUE;
-    if (StartModuleListing()) return FALSE;
+    if (StartModuleListing(dialog)) return FALSE;
     NoticeNoWorker(dialog);
     return TRUE;
 }
@@ -98,45 +100,49 @@ INT_PTR ModuleDialog_OnCommand(HWND dialog, WPARAM wParam) {
 }  // namespace
 
 DWORD WINAPI ListModules(LPVOID param) {
-    ModuleJob* job = static_cast<ModuleJob*>(param);
-    DWORD pid = job->pid;
-    free(job);
+    ModuleJob job = *static_cast<ModuleJob*>(param);
+    free(param);
 
-    HANDLE process = OpenProcess(MORVANE_ACCESS_ALL, FALSE, pid);
+    // Query information and read memory: all the listing needs, and granted
+    // where all access would be refused.
+    HANDLE process = OpenProcess(MORVANE_ACCESS_COUNTERS, FALSE, job.pid);
     if (!process) {
-        Notice(ModuleWindow, L"无法执行!\n错误码:0x00000001", MB_ICONERROR);
+        JobNotice(job.served, L"无法执行!\n错误码:0x00000001", MB_ICONERROR);
         return 0;
     }
     HMODULE handles[MODULE_HANDLE_CAPACITY];
     DWORD needed = 0;
     if (!EnumProcessModules(process, handles, sizeof handles, &needed)) {
-        Notice(ModuleWindow, L"无法执行!\n错误码:0x00000002", MB_ICONERROR);
+        JobNotice(job.served, L"无法执行!\n错误码:0x00000002", MB_ICONERROR);
         CloseHandle(process);
         return 0;
     }
     DWORD count = needed / static_cast<DWORD>(sizeof(HMODULE));
 
-    HWND list = GetDlgItem(ModuleWindow, IDC_MODULE_LIST);
-    LineListClear(list);
+    HWND list = GetDlgItem(job.served.dialog, IDC_MODULE_LIST);
     WCHAR line[MODULE_TEXT_UNITS];
     wsprintfW(line, L"模块总数量:%d个", static_cast<int>(count));
-    LineListAppend(list, line);
-    LineListAppend(list, MODULE_SEPARATOR);
-    for (DWORD i = 0; i < count && i < MODULE_HANDLE_CAPACITY; ++i)
-        AppendModule(list, process, handles[i], static_cast<int>(i + 1));
+    BOOL listed = JobClear(job.served, list) && JobAppend(job.served, list, line) &&
+                  JobAppend(job.served, list, MODULE_SEPARATOR);
+    for (DWORD i = 0; listed && i < count && i < MODULE_HANDLE_CAPACITY; ++i)
+        listed = AppendModule(job.served, list, process, handles[i], static_cast<int>(i + 1));
     CloseHandle(process);
-    return 1;
+    return listed ? 1 : 0;
 }
 
-INT_PTR CALLBACK ModuleDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK ModuleDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_INITDIALOG:
         return ModuleDialog_OnInitDialog(dialog);
     case WM_CLOSE:
+        ++ModuleRequest;  // a listing still running for it stops
         EndDialog(dialog, 0);
         return TRUE;
     case WM_COMMAND:
         return ModuleDialog_OnCommand(dialog, wParam);
+    case WM_JOB_STEP:
+        CarryOutJobStep(dialog, ModuleRequest, reinterpret_cast<JobStep*>(lParam));
+        return TRUE;
     default:
         return FALSE;
     }

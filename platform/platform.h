@@ -180,6 +180,7 @@ typedef HICON__* HICON;
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_PARTIAL_COPY 299
 #define ERROR_CALL_NOT_IMPLEMENTED 120
+#define ERROR_INVALID_WINDOW_HANDLE 1400
 
 struct RECT {
     LONG left;
@@ -298,6 +299,7 @@ BOOL EndDialog(HWND dialog, INT_PTR result);
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
 UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned);
+UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int size);
 HWND GetDlgItem(HWND dialog, int id);
 BOOL EnableWindow(HWND window, BOOL enable);
 BOOL IsWindow(HWND window);
@@ -367,4 +369,3 @@ errno_t wcscat_s(WCHAR* dest, size_t size, const WCHAR* src);
 // PROCESS_ALL_ACCESS differs between header versions.
 #define MORVANE_ACCESS_QUERY 0x0400u
 #define MORVANE_ACCESS_COUNTERS 0x0410u
-#define MORVANE_ACCESS_ALL 0x1F0FFFu

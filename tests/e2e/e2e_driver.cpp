@@ -135,15 +135,18 @@ void CheckKeysKeepOpen(HWND main) {
 // The region table against the driver's own walk of the target. The target
 // is idle, so two walks around the reading must agree with the table.
 void CheckRegionTable(HWND dialog, HANDLE query, const char* when, std::vector<WalkedRegion>* walked) {
-    std::vector<WalkedRegion> before = WalkLowRegions(query);
+    std::vector<WalkedRegion> before = WalkAddressSpace(query);
     std::vector<std::string> table;
     bool read = ReadList(GetDlgItem(dialog, 1021), &table);
-    std::vector<WalkedRegion> after = WalkLowRegions(query);
+    std::vector<WalkedRegion> after = WalkAddressSpace(query);
     Check(read, std::string("process dialog: region table readable ") + when);
     std::vector<std::string> want = RegionTableLines(after);
     if (table != want && table == RegionTableLines(before)) want = RegionTableLines(before);
     CheckLines(want, table, std::string("process dialog: region table equals the walk ") + when);
-    Log("  %zu regions below 4 GB", after.size());
+    size_t high = static_cast<size_t>(
+        std::count_if(after.begin(), after.end(), [](const WalkedRegion& r) { return r.base >= kFourGb; }));
+    Log("  %zu regions below 4 GB", after.size() - high);
+    if (high) Log("  %zu regions above 4 GB", high);
     *walked = after;
 
     // The known regions, line by line.
@@ -153,7 +156,8 @@ void CheckRegionTable(HWND dialog, HANDLE query, const char* when, std::vector<W
         const char* state;
         const char* type;
         const char* size;
-    } known[] = {
+    };
+    std::vector<Known> known = {
         {"0x20000000", "PAGE_READWRITE ", "已调拨", "私有", "0x00010000"},
         {"0x20010000", "PAGE_READWRITE ", "已预留", "私有", "0x00030000"},
         {"0x20040000", "", "未用", "", "0x000c0000"},
@@ -162,6 +166,10 @@ void CheckRegionTable(HWND dialog, HANDLE query, const char* when, std::vector<W
         {"0x20200000", "PAGE_READWRITE PAGE_GUARD ", "已调拨", "私有", "0x00010000"},
         {"0x20300000", "PAGE_NOACCESS ", "已预留", "私有", "0x00080000"},
     };
+#ifdef _WIN64
+    known.push_back({"0x540000000", "PAGE_READWRITE ", "已调拨", "私有", "0x00010000"});
+    known.push_back({"0x548000000", "PAGE_READWRITE ", "已预留", "私有", "0x00040000"});
+#endif
     for (const Known& k : known) {
         std::string head = std::string("区域基址为:") + k.base;
         auto it = std::find(table.begin(), table.end(), head);
@@ -178,7 +186,7 @@ void CheckRegionTable(HWND dialog, HANDLE query, const char* when, std::vector<W
         // platform answered, which the whole-table check above already did.
         if (std::string(k.state) == "未用") {
             for (const WalkedRegion& r : after) {
-                if (RegionHex(r.base) != k.base || r.state == MEM_FREE) continue;
+                if (Hex(r.base) != k.base || r.state == MEM_FREE) continue;
                 Log("WINE free gap %s reported as state 0x%lx, allocation protection 0x%lx, type 0x%lx, size 0x%llx",
                     k.base, static_cast<unsigned long>(r.state), static_cast<unsigned long>(r.allocationProtect),
                     static_cast<unsigned long>(r.type), static_cast<unsigned long long>(r.size));
@@ -188,6 +196,25 @@ void CheckRegionTable(HWND dialog, HANDLE query, const char* when, std::vector<W
         CheckLines(expect, got, std::string("process dialog: region ") + k.base + " " + when);
     }
 }
+
+#ifdef _WIN64
+// The committed and reserved regions above 4 GB have no place on the map.
+// Each is placed where its low 32 bits name a row that no span below 4 GB
+// marks, so a span cut to its low half would show as a wrong pixel in the
+// whole-map checks.
+void CheckHighRegionsMissTheMap(const std::vector<WalkedRegion>& walked) {
+    const struct {
+        ULONGLONG base;
+        DWORD state;
+    } high[] = {{0x540000000ull, MEM_COMMIT}, {0x548000000ull, MEM_RESERVE}};
+    for (const auto& h : high) {
+        int row = MapRow(static_cast<DWORD>(h.base));
+        Check(!MarkedRows(walked, h.state, kRows)[static_cast<size_t>(row)],
+              "map: the low half of region " + Hex(h.base) + " names a row no span below 4 GB marks",
+              "row " + std::to_string(row) + " unmarked", "marked");
+    }
+}
+#endif
 
 void CheckCounters(HWND dialog, DWORD pid) {
     std::vector<std::string> lines;
@@ -244,6 +271,45 @@ void CheckWholeMap(HWND dialog, const std::vector<WalkedRegion>& regions, const 
 
 // ------------------------------------------------------------ measurements
 
+// Types the PID and presses 查询; returns the process dialog (null when
+// none opened). `*filled` is the time from the press until the region table
+// held `lines` lines or, when it never does, until its count last changed
+// (it then stayed the same for two seconds); `*count` is that count.
+HWND OpenTimed(HWND query, DWORD pid, LRESULT lines, DWORD* start, DWORD* filled, LRESULT* count) {
+    SetText(GetDlgItem(query, 1005), std::to_wstring(pid).c_str());
+    *start = Now();
+    Press(GetDlgItem(query, 1013));
+    HWND dialog = WaitDialog(L"进程虚拟内存信息", 120000);
+    *count = -1;
+    DWORD changed = Now();
+    while (dialog && Now() - *start < 180000) {
+        LRESULT c = ListCount(GetDlgItem(dialog, 1021), 120000);
+        if (c != *count) {
+            *count = c;
+            changed = Now();
+        }
+        if (c >= lines || (c > 0 && Now() - changed >= 2000)) break;
+        Sleep(5);
+    }
+    *filled = changed - *start;
+    return dialog;
+}
+
+// Waits for the first map pass of a dialog opened by OpenTimed, then closes
+// the dialog.
+void CloseTimed(HWND dialog, DWORD start, const char* what) {
+    Notice n;
+    if (WaitNotice(kNoticeCaption, 120000, &n, kMapNotice, dialog)) {
+        Log("MEASURE %s: first map pass ended %lu ms after pressing 查询", what, static_cast<unsigned long>(Now() - start));
+        Dismiss(n);
+    }
+    if (dialog) {
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+        WaitGone(dialog, 30000);
+    }
+    DrainMapNotices(1000);
+}
+
 void MeasureRegionTable(HWND query, const std::wstring& targetExe) {
     Target t;
     if (!StartTarget(targetExe, "regions", &t)) {
@@ -252,24 +318,16 @@ void MeasureRegionTable(HWND query, const std::wstring& targetExe) {
     }
     HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, t.pid);
     DWORD walkStart = Now();
-    std::vector<WalkedRegion> regions = WalkLowRegions(q);
+    std::vector<WalkedRegion> regions = WalkAddressSpace(q);
     DWORD walked = Now() - walkStart;
     CloseHandle(q);
     // What the platform's queries alone cost, for comparison with the table.
     Log("MEASURE region walk: the driver's own walk of the %zu regions took %lu ms", regions.size(),
         static_cast<unsigned long>(walked));
     LRESULT expected = static_cast<LRESULT>(regions.size() * 6);
-    SetText(GetDlgItem(query, 1005), std::to_wstring(t.pid).c_str());
-    DWORD start = Now();
-    Press(GetDlgItem(query, 1013));
-    HWND dialog = WaitDialog(L"进程虚拟内存信息", 120000);
+    DWORD start = 0, filled = 0;
     LRESULT count = -1;
-    while (dialog && Now() - start < 180000) {
-        count = ListCount(GetDlgItem(dialog, 1021), 120000);
-        if (count >= expected) break;
-        Sleep(5);
-    }
-    DWORD filled = Now() - start;
+    HWND dialog = OpenTimed(query, t.pid, expected, &start, &filled, &count);
     if (count == expected) {
         Log("MEASURE region table: %zu regions (%ld lines) filled %lu ms after pressing 查询", regions.size(),
             static_cast<long>(count), static_cast<unsigned long>(filled));
@@ -277,18 +335,45 @@ void MeasureRegionTable(HWND query, const std::wstring& targetExe) {
         Log("MEASURE region table: %ld lines of %ld after %lu ms", static_cast<long>(count), static_cast<long>(expected),
             static_cast<unsigned long>(filled));
     }
-    Notice n;
-    if (WaitNotice(kNoticeCaption, 120000, &n, kMapNotice, dialog)) {
-        Log("MEASURE region target: first map pass ended %lu ms after pressing 查询", static_cast<unsigned long>(Now() - start));
-        Dismiss(n);
-    }
-    if (dialog) {
-        PostMessageW(dialog, WM_CLOSE, 0, 0);
-        WaitGone(dialog, 30000);
-    }
-    DrainMapNotices(1000);
+    CloseTimed(dialog, start, "region target");
     TerminateProcess(t.process, 0);
 }
+
+#ifdef _WIN64
+// The region table of a process as it opens: its regions (those below 4 GB
+// by the driver's own walk beside them) and the time from pressing 查询 to
+// the table filled.
+void MeasureOpening(HWND query, DWORD pid, const char* what) {
+    HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    std::vector<WalkedRegion> regions = WalkAddressSpace(q);
+    if (q) CloseHandle(q);
+    size_t low = static_cast<size_t>(
+        std::count_if(regions.begin(), regions.end(), [](const WalkedRegion& r) { return r.base < kFourGb; }));
+    DWORD start = 0, filled = 0;
+    LRESULT count = -1;
+    HWND dialog = OpenTimed(query, pid, static_cast<LRESULT>(regions.size() * 6), &start, &filled, &count);
+    Log("MEASURE opening %s: the table shows %ld regions (%ld lines), filled %lu ms after pressing 查询; "
+        "the driver's walk: %zu regions, %zu below 4 GB",
+        what, static_cast<long>(count / 6), static_cast<long>(count), static_cast<unsigned long>(filled), regions.size(),
+        low);
+    CloseTimed(dialog, start, what);
+}
+
+// Wine's own notepad, started for the figures and ended after them.
+void MeasureNotepadOpening(HWND query) {
+    DWORD pid = 0;
+    HANDLE notepad = Start(L"notepad.exe", &pid);
+    if (!notepad) {
+        Log("MEASURE opening notepad: notepad.exe could not be started");
+        return;
+    }
+    targets.push_back(notepad);
+    WaitForInputIdle(notepad, 10000);
+    Sleep(1000);
+    MeasureOpening(query, pid, "notepad");
+    TerminateProcess(notepad, 0);
+}
+#endif
 
 void MeasureMapPass(HWND query, const std::wstring& targetExe) {
     Target t;
@@ -314,7 +399,7 @@ void MeasureMapPass(HWND query, const std::wstring& targetExe) {
         HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, t.pid);
         ULONGLONG committed = 0;
         size_t spans = 0;
-        for (const WalkedRegion& r : WalkLowRegions(q)) {
+        for (const WalkedRegion& r : WalkAddressSpace(q)) {
             if (r.state != MEM_COMMIT || r.base >= 0x80000000ull) continue;
             committed += r.size;
             ++spans;
@@ -376,7 +461,10 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     }
     HWND pidField = GetDlgItem(query, 1005);
     HWND queryButton = GetDlgItem(query, 1013);
-    const wchar_t* refused[] = {L"", L"abc"};
+    // A sign, digits followed by other characters and a value past 32 bits
+    // are refused on every platform (Wine's own reading of a number would
+    // take "-5" as 4294967291 and "12abc" as 12).
+    const wchar_t* refused[] = {L"", L"abc", L"-5", L"+5", L"4294967296", L"12abc"};
     for (const wchar_t* input : refused) {
         std::string label = "query dialog: \"" + Utf8(input) + "\"";
         SetText(pidField, input);
@@ -388,20 +476,25 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     Sleep(700);
     Check(!Gone(query) && Boxes(kNoticeCaption).empty(), "query dialog: Escape does nothing");
 
-    // A process ID that names no process.
-    const DWORD noProcess = 4000000000u;
-    HANDLE probe = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, noProcess);
-    if (probe) CloseHandle(probe);
-    Check(probe == nullptr, "4000000000 names no process");
-    SetText(pidField, L"4000000000");
-    Press(queryButton);
-    {
+    // Process IDs that name no process; blanks around the digits are taken.
+    struct NoProcess {
+        DWORD pid;
+        const wchar_t* input;
+        const char* screenshot;
+    } noProcesses[] = {{4000000000u, L"4000000000", "no-such-process"}, {42, L" 42 ", nullptr}};
+    for (const NoProcess& n : noProcesses) {
+        std::string label = "no such process \"" + Utf8(n.input) + "\"";
+        HANDLE probe = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, n.pid);
+        if (probe) CloseHandle(probe);
+        Check(probe == nullptr, std::to_string(n.pid) + " names no process");
+        SetText(pidField, n.input);
+        Press(queryButton);
         HWND dialog = WaitDialog(L"进程虚拟内存信息", 5000);
-        ExpectNotice("无法执行!", dialog, "error", "no such process, first notice");
-        ExpectNotice("显示简单信息有错误发生\n错误码:0x00000001", dialog, "error", "no such process, second notice", 5000,
-                     "no-such-process");
-        Check(dialog && WaitGone(dialog, 3000), "no such process: the process dialog closes");
-        Check(!Gone(query), "no such process: the query dialog stays");
+        ExpectNotice("无法执行!", dialog, "error", label + ", first notice");
+        ExpectNotice("显示简单信息有错误发生\n错误码:0x00000001", dialog, "error", label + ", second notice", 5000,
+                     n.screenshot);
+        Check(dialog && WaitGone(dialog, 3000), label + ": the process dialog closes");
+        Check(!Gone(query), label + ": the query dialog stays");
         // The failed dialog was painted before it closed; the pass that
         // asked for may still announce itself.
         int late = DrainMapNotices(1500);
@@ -422,6 +515,9 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     }
     CheckCounters(dialog, known.pid);
     CheckRegionTable(dialog, targetQuery, "at opening", &walked);
+#ifdef _WIN64
+    CheckHighRegionsMissTheMap(walked);
+#endif
     CheckMapPass(dialog, walked, "at opening", "process-memory-map-notice");
     CheckWholeMap(dialog, walked, "after its notice");
     DrainMapNotices(1500);
@@ -506,6 +602,10 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     DrainMapNotices(1000);
 
     if (measure) {
+#ifdef _WIN64
+        MeasureOpening(query, known.pid, "e2e target");
+        MeasureNotepadOpening(query);
+#endif
         MeasureRegionTable(query, targetExe);
         MeasureMapPass(query, targetExe);
     }

@@ -4,7 +4,6 @@
 
 namespace {
 
-const ULONGLONG kFourGb = 0x100000000ull;
 const unsigned kSpanCapacity = 10000;
 
 struct ProtectionName {
@@ -29,7 +28,8 @@ std::string Format(const char* format, unsigned long a, unsigned long b = 0) {
 
 }  // namespace
 
-std::vector<WalkedRegion> WalkLowRegions(HANDLE process) {
+std::vector<WalkedRegion> WalkAddressSpace(HANDLE process) {
+    const ULONGLONG top = sizeof(void*) == 8 ? ~0ull : kFourGb - 1;
     std::vector<WalkedRegion> regions;
     ULONGLONG cursor = 0;
     for (;;) {
@@ -44,21 +44,13 @@ std::vector<WalkedRegion> WalkLowRegions(HANDLE process) {
         r.state = mbi.State;
         r.type = mbi.Type;
         regions.push_back(r);
-        cursor += mbi.RegionSize;
-        if (mbi.RegionSize == 0 || cursor >= kFourGb) break;
+        if (r.size == 0 || r.size > top - cursor) break;
+        cursor += r.size;
     }
     return regions;
 }
 
-std::string RegionHex(ULONGLONG value) {
-    if (value >> 32) {
-        return Format("0x%08lx%08lx", static_cast<unsigned long>(value >> 32),
-                      static_cast<unsigned long>(value & 0xFFFFFFFFu));
-    }
-    return Format("0x%08lx", static_cast<unsigned long>(value));
-}
-
-std::string ModuleHex(ULONGLONG value) {
+std::string Hex(ULONGLONG value) {
     if (value >> 32) {
         return Format("0x%lx%08lx", static_cast<unsigned long>(value >> 32),
                       static_cast<unsigned long>(value & 0xFFFFFFFFu));
@@ -78,11 +70,11 @@ std::vector<std::string> RegionTableLines(const std::vector<WalkedRegion>& regio
     std::vector<std::string> lines;
     for (const WalkedRegion& r : regions) {
         lines.push_back(std::string(52, '-'));
-        lines.push_back("区域基址为:" + RegionHex(r.base));
+        lines.push_back("区域基址为:" + Hex(r.base));
         lines.push_back(ProtectionLine(r.allocationProtect));
         lines.push_back(r.state == MEM_COMMIT ? "已调拨" : r.state == MEM_RESERVE ? "已预留" : r.state == MEM_FREE ? "未用" : "");
         lines.push_back(r.type == MEM_PRIVATE ? "私有" : r.type == MEM_MAPPED ? "映射" : r.type == MEM_IMAGE ? "镜像" : "");
-        lines.push_back("大小:" + RegionHex(r.size) + "字节");
+        lines.push_back("大小:" + Hex(r.size) + "字节");
     }
     return lines;
 }
@@ -96,9 +88,9 @@ std::vector<std::string> ModuleListLines(const std::vector<ReportedModule>& modu
         const ReportedModule& m = modules[i];
         lines.push_back("第" + std::to_string(i + 1) + "个模块信息");
         lines.push_back("模块名称为:" + m.name);
-        lines.push_back("模块基址为:" + ModuleHex(m.base));
-        lines.push_back("模块大小为:" + ModuleHex(m.size));
-        lines.push_back("模块入口地址为:" + ModuleHex(m.entry));
+        lines.push_back("模块基址为:" + Hex(m.base));
+        lines.push_back("模块大小为:" + Hex(m.size));
+        lines.push_back("模块入口地址为:" + Hex(m.entry));
         lines.push_back(separator);
     }
     return lines;
@@ -112,7 +104,7 @@ std::vector<bool> MarkedRows(const std::vector<WalkedRegion>& regions, DWORD sta
     std::vector<bool> marked(static_cast<size_t>(rows), false);
     unsigned kept = 0;
     for (const WalkedRegion& r : regions) {
-        if (r.state != state) continue;
+        if (r.state != state || r.base >= kFourGb) continue;
         if (++kept > kSpanCapacity) break;
         // A span whose end reaches 2^32 is not drawn.
         if (r.base + r.size >= kFourGb) continue;

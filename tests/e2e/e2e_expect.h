@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+const ULONGLONG kFourGb = 0x100000000ull;
+
 struct WalkedRegion {
     ULONGLONG base;
     ULONGLONG size;
@@ -16,18 +18,18 @@ struct WalkedRegion {
 };
 
 // The regions of `process` from address 0 up, one query per region, the
-// cursor advanced by each region's size and the walk ending where it
-// reaches 2^32 or a query fails.
-std::vector<WalkedRegion> WalkLowRegions(HANDLE process);
+// cursor advanced by each region's size. The walk ends where a query fails,
+// a region's size is 0, or the next address would reach 2^32 (a 32-bit
+// driver) or wrap past 2^64 (a 64-bit one, which so reaches the top of the
+// user address space, where the query fails).
+std::vector<WalkedRegion> WalkAddressSpace(HANDLE process);
 
 // The region table: six lines a region.
 std::vector<std::string> RegionTableLines(const std::vector<WalkedRegion>& regions);
 std::string ProtectionLine(DWORD allocationProtect);
 
-// "0x%08x", or sixteen digits for a value wider than 32 bits.
-std::string RegionHex(ULONGLONG value);
 // "0x%08x", or the high part without leading zeros before eight digits.
-std::string ModuleHex(ULONGLONG value);
+std::string Hex(ULONGLONG value);
 
 struct ReportedModule {
     std::string name;
@@ -42,7 +44,8 @@ std::vector<std::string> ModuleListLines(const std::vector<ReportedModule>& modu
 // The memory map's row of an address: trunc(a * 396 / 2147483647 + 20).
 int MapRow(DWORD address);
 
-// Rows [0, rows) that the spans of one state mark in their column.
+// Rows [0, rows) that the spans of one state mark in their column. Only
+// regions that begin below 4 GB have spans.
 std::vector<bool> MarkedRows(const std::vector<WalkedRegion>& regions, DWORD state, int rows);
 
 std::string Utf8(const wchar_t* text);

@@ -3,8 +3,9 @@
 //   e2e_target REPORT MODE [PARENT_PID]
 //
 // MODE "known":   regions at fixed low addresses with chosen allocation
-//                 protections and free gaps between them, and a few DLLs
-//                 loaded on purpose.
+//                 protections and free gaps between them (on x86_64 also a
+//                 committed and a reserved region above 4 GB), and a few
+//                 DLLs loaded on purpose.
 // MODE "regions": 10,000 allocations below 4 GB, each 64 KB reserved with its
 //                 first 4 KB committed: 20,000 regions.
 // MODE "commit":  1.5 GB committed below 2 GB (never touched).
@@ -39,6 +40,16 @@ const KnownRegion kKnown[] = {
     {0x20300000, 0x80000, 0, PAGE_NOACCESS},
 };
 
+#ifdef _WIN64
+// Above 4 GB, where only a 64-bit process has address space. Their low 32
+// bits (0x40000000, 0x48000000) fall where nothing lies below 4 GB, so a span
+// cut to its low half would mark map rows that are otherwise plain blue.
+const KnownRegion kKnownHigh[] = {
+    {0x540000000ull, 0x10000, 0x10000, PAGE_READWRITE},
+    {0x548000000ull, 0x40000, 0, PAGE_READWRITE},
+};
+#endif
+
 FILE* report = nullptr;
 
 void Fail(const char* what) {
@@ -46,20 +57,30 @@ void Fail(const char* what) {
     if (report) fprintf(report, "error %s %lu\n", what, GetLastError());
 }
 
+bool Place(const KnownRegion& r) {
+    void* base = VirtualAlloc(reinterpret_cast<void*>(r.base), r.reserve, MEM_RESERVE, r.protect);
+    if (base != reinterpret_cast<void*>(r.base)) {
+        Fail("fixed reserve");
+        return false;
+    }
+    if (r.commit && !VirtualAlloc(base, r.commit, MEM_COMMIT, r.protect)) {
+        Fail("commit");
+        return false;
+    }
+    fprintf(report, "region 0x%llx 0x%llx 0x%llx 0x%lx\n", (unsigned long long)r.base,
+            (unsigned long long)r.reserve, (unsigned long long)r.commit, r.protect);
+    return true;
+}
+
 bool MakeKnown() {
     for (const KnownRegion& r : kKnown) {
-        void* base = VirtualAlloc(reinterpret_cast<void*>(r.base), r.reserve, MEM_RESERVE, r.protect);
-        if (base != reinterpret_cast<void*>(r.base)) {
-            Fail("fixed reserve");
-            return false;
-        }
-        if (r.commit && !VirtualAlloc(base, r.commit, MEM_COMMIT, r.protect)) {
-            Fail("commit");
-            return false;
-        }
-        fprintf(report, "region 0x%llx 0x%llx 0x%llx 0x%lx\n", (unsigned long long)r.base,
-                (unsigned long long)r.reserve, (unsigned long long)r.commit, r.protect);
+        if (!Place(r)) return false;
     }
+#ifdef _WIN64
+    for (const KnownRegion& r : kKnownHigh) {
+        if (!Place(r)) return false;
+    }
+#endif
     const wchar_t* dlls[] = {L"version.dll", L"comctl32.dll", L"shlwapi.dll"};
     for (const wchar_t* dll : dlls) {
         if (!LoadLibraryW(dll)) {

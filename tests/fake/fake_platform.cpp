@@ -107,6 +107,9 @@ struct World {
     };
     std::vector<Thread> threads;
     std::map<HEAPENTRY32*, BlockWalk> blockWalks;
+    int failDCs = 0;
+    std::function<void(const fake::DrawnLine&)> lineHook;
+    std::function<void(const std::string&)> callHook;
 };
 
 World& W() {
@@ -197,6 +200,8 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_SETTEXT:
         c.text = ToU16(reinterpret_cast<const WCHAR*>(lParam));
         return TRUE;
+    case WM_GETTEXTLENGTH:
+        return static_cast<LRESULT>(c.text.size());
     case PBM_SETBARCOLOR: {
         COLORREF old = c.barColor;
         c.barColor = static_cast<COLORREF>(lParam);
@@ -230,6 +235,17 @@ void AppendNumber(std::u16string& out, unsigned long long v, int base, int width
     } while (v);
     for (int i = n; i < width; ++i) out.push_back(zero ? u'0' : u' ');
     while (n) out.push_back(static_cast<char16_t>(digits[--n]));
+}
+
+// Runs the test's hook for a call, outside the world's lock, so that it may
+// block the calling thread.
+void CallHook(const char* call) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        hook = W().callHook;
+    }
+    if (hook) hook(call);
 }
 
 }  // namespace
@@ -313,6 +329,21 @@ UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) {
     return negative ? static_cast<UINT>(0u - static_cast<UINT>(value)) : static_cast<UINT>(value);
 }
 
+// Copies as much of the field's text as fits, with its terminator.
+UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int size) {
+    std::u16string field;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        fake::Control* c = ControlOf(dialog, id);
+        if (c) field = c->text;
+    }
+    if (size <= 0) return 0;
+    size_t n = field.size() < static_cast<size_t>(size - 1) ? field.size() : static_cast<size_t>(size - 1);
+    for (size_t i = 0; i < n; ++i) text[i] = static_cast<WCHAR>(field[i]);
+    text[n] = 0;
+    return static_cast<UINT>(n);
+}
+
 HWND GetDlgItem(HWND dialog, int id) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     if (!IsLiveWindow(dialog)) return nullptr;
@@ -354,6 +385,9 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     }
     boxCv.notify_all();
     if (hook) hook(box);
+    // The real message box runs a message loop and may leave any value in
+    // the last error; callers must set theirs after it.
+    lastError = ERROR_INVALID_WINDOW_HANDLE;
     return IDOK;
 }
 
@@ -424,6 +458,10 @@ HDC GetDC(HWND window) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     W().dcWindows.push_back(window);
     if (!IsLiveWindow(window)) return nullptr;
+    if (W().failDCs > 0) {
+        W().failDCs--;
+        return nullptr;
+    }
     W().dcs.push_back(std::make_unique<HDC__>());
     HDC dc = W().dcs.back().get();
     dc->window = window;
@@ -546,12 +584,19 @@ BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous) {
 }
 
 BOOL LineTo(HDC dc, int x, int y) {
-    std::lock_guard<std::recursive_mutex> lock(W().m);
-    if (!dc) return FALSE;
-    W().lineCount++;
-    if (W().recordLines) W().lines.push_back({dc->pen->color, dc->pen->width, dc->x, dc->y, x, y});
-    dc->x = x;
-    dc->y = y;
+    fake::DrawnLine line;
+    std::function<void(const fake::DrawnLine&)> hook;
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        if (!dc) return FALSE;
+        W().lineCount++;
+        line = {dc->pen->color, dc->pen->width, dc->x, dc->y, x, y};
+        if (W().recordLines) W().lines.push_back(line);
+        dc->x = x;
+        dc->y = y;
+        hook = W().lineHook;
+    }
+    if (hook) hook(line);
     return TRUE;
 }
 
@@ -752,6 +797,7 @@ BOOL Heap32ListFirst(HANDLE snapshot, LPHEAPLIST32 record) { return HeapListStep
 BOOL Heap32ListNext(HANDLE snapshot, LPHEAPLIST32 record) { return HeapListStep(snapshot, record, false); }
 
 BOOL Heap32First(LPHEAPENTRY32 entry, DWORD pid, ULONG_PTR heapId) {
+    CallHook("Heap32First");
     {
         std::lock_guard<std::recursive_mutex> lock(W().m);
         W().blockWalks[entry] = {pid, heapId, 0};
@@ -880,6 +926,7 @@ BOOL GetProcessMemoryInfo(HANDLE process, PPROCESS_MEMORY_COUNTERS counters, DWO
 }
 
 BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
+    CallHook("EnumProcessModules");
     std::lock_guard<std::recursive_mutex> lock(W().m);
     KernelHandle* k = AsKernel(process);
     fake::Process* p = ProcessOf(k);
@@ -1017,6 +1064,9 @@ void Reset() {
     w.failThreads = 0;
     w.threadStartError = 0;
     w.blockWalks.clear();
+    w.failDCs = 0;
+    w.lineHook = nullptr;
+    w.callHook = nullptr;
     lastError = 0;
 }
 
@@ -1247,6 +1297,72 @@ int PensDeletedWhileSelected() {
 std::vector<HWND> DCWindows() {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     return W().dcWindows;
+}
+
+void FailGetDC(int count) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().failDCs = count;
+}
+
+void SetLineHook(std::function<void(const DrawnLine&)> hook) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().lineHook = std::move(hook);
+}
+
+void SetCallHook(std::function<void(const std::string&)> hook) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().callHook = std::move(hook);
+}
+
+struct Hold::State {
+    std::mutex m;
+    std::condition_variable cv;
+    bool reached = false;
+    bool released = false;
+};
+
+Hold::Hold(const std::string& call) : state_(std::make_shared<State>()) {
+    std::shared_ptr<State> state = state_;
+    SetCallHook([state, call](const std::string& made) {
+        if (made != call) return;
+        std::unique_lock<std::mutex> lock(state->m);
+        if (state->reached) return;
+        state->reached = true;
+        state->cv.notify_all();
+        state->cv.wait(lock, [&] { return state->released; });
+    });
+}
+
+Hold::~Hold() {
+    Release();
+    SetCallHook(nullptr);
+}
+
+bool Hold::WaitReached(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(state_->m);
+    return state_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return state_->reached; });
+}
+
+void Hold::Release() {
+    {
+        std::lock_guard<std::mutex> lock(state_->m);
+        state_->released = true;
+    }
+    state_->cv.notify_all();
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 5) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return condition();
+}
+
+bool EventManualReset(HANDLE event) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(event);
+    return k && k->kind == Kind::Event && k->manual;
 }
 
 void SetMemoryStatus(const MEMORYSTATUSEX& status) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -193,6 +194,11 @@ int OpenDCs();          // taken with GetDC, not yet released
 int LivePens();         // created, not yet deleted
 int PensDeletedWhileSelected();
 std::vector<HWND> DCWindows();  // the window of every GetDC call
+// The next `count` GetDC calls on a live window fail.
+void FailGetDC(int count);
+// Called after every line draw, on the drawing thread, outside the fake's
+// lock: it may make requests or change the region lists mid-pass.
+void SetLineHook(std::function<void(const DrawnLine&)> hook);
 
 // ---- System --------------------------------------------------------------
 
@@ -215,6 +221,33 @@ void FailThreadCreation(int count);
 // Threads started from now on begin with this last-error value, as if an
 // earlier call on the thread had left it there. Reset sets it back to 0.
 void SetThreadStartLastError(DWORD code);
+// Called on entry to EnumProcessModules and Heap32First with the call's
+// name, on the calling thread and outside the fake's lock: it may block to
+// hold a worker at that step.
+void SetCallHook(std::function<void(const std::string&)> hook);
+// Whether the event was created manual-reset.
+bool EventManualReset(HANDLE event);
+
+// Holds the first thread that makes `call` (one SetCallHook knows) at that
+// call until Release or the end of the Hold; later callers pass. Installs
+// the call hook for its lifetime.
+class Hold {
+public:
+    explicit Hold(const std::string& call);
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    // Waits until a thread is held.
+    bool WaitReached(int timeoutMs = 5000);
+    void Release();
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+// Polls until the condition holds or the time-out passes.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 // Joins every thread started with this routine so far.
 void JoinThreads(LPTHREAD_START_ROUTINE routine);
 

@@ -95,9 +95,13 @@ TEST_F(HeapDialogTest, OpeningListsASingleDefaultHeapAndAnnouncesTheCompletedSca
 }
 
 TEST_F(HeapDialogTest, HeapsAreNumberedFromOneInListOrderAndOnlyTheDefaultIsMarked) {
-    Target().heaps = {MakeHeap(0x00010000), MakeHeap(0x00150000, HF32_DEFAULT), MakeHeap(0x00250000, 2)};
+    // The mark goes by the whole flags value: 3 holds the default's bit but
+    // is not the default's value.
+    Target().heaps = {MakeHeap(0x00010000), MakeHeap(0x00150000, HF32_DEFAULT), MakeHeap(0x00250000, 2),
+                      MakeHeap(0x00350000, 3)};
     HWND d = Open();
-    EXPECT_EQ((Lines{"第1个堆的信息", "第2个堆的信息----默认堆", "第3个堆的信息"}), fake::Lines(d, IDC_HEAP_LIST));
+    EXPECT_EQ((Lines{"第1个堆的信息", "第2个堆的信息----默认堆", "第3个堆的信息", "第4个堆的信息"}),
+              fake::Lines(d, IDC_HEAP_LIST));
     EXPECT_EQ(static_cast<ULONG_PTR>(0x00010000), HeapIdTable[0]);
     EXPECT_EQ(static_cast<ULONG_PTR>(0x00150000), HeapIdTable[1]);
     EXPECT_EQ(static_cast<ULONG_PTR>(0x00250000), HeapIdTable[2]);
@@ -261,7 +265,7 @@ TEST_F(HeapDialogTest, WalkCompletesWhenItsThreadStartsWithAStaleLastError) {
     EXPECT_TRUE(fake::Posted(d).empty());
 }
 
-TEST_F(HeapDialogTest, BlockWalkFailuresShowTheirCodeAndEndTheDialogOnItsOwnThread) {
+TEST_F(HeapDialogTest, BlockWalkFailuresShowTheirCodeAndEndTheDialog) {
     struct Case {
         const char* what;
         fake::StepFailure failure;
@@ -287,9 +291,7 @@ TEST_F(HeapDialogTest, BlockWalkFailuresShowTheirCodeAndEndTheDialogOnItsOwnThre
         ASSERT_EQ(2u, boxes.size());
         ExpectBox(boxes[1], d, c.text, MB_ICONERROR);
         EXPECT_EQ(c.lines, fake::Lines(d, IDC_BLOCK_LIST).size());
-        EXPECT_FALSE(fake::Ended(d)) << "the worker must not end the dialog from its own thread";
-        EXPECT_EQ(std::vector<UINT>{WM_CLOSE}, fake::Posted(d));
-        fake::DeliverPosted(d);
+        // The worker asks the dialog procedure, which ends its dialog.
         EXPECT_TRUE(fake::Ended(d));
         EXPECT_EQ(0, fake::EndResult(d));
     }
@@ -315,6 +317,66 @@ TEST_F(HeapDialogTest, WhenNoWorkerCanBeStartedNothingIsShownAndTheBlockListStay
     EXPECT_FALSE(fake::Ended(d));
 }
 
+// ---- walks bound to their dialog -------------------------------------------
+
+// A walk held at its first step while its dialog closes and another opens:
+// released, it neither writes, tells, enables nor closes anything there.
+TEST_F(HeapDialogTest, AWalkWhoseDialogHasClosedLeavesTheNextDialogAlone) {
+    struct Case {
+        const char* what;
+        fake::StepFailure failure;
+    } cases[] = {
+        {"walk completes", {}},
+        {"walk fails", {0, ERROR_ACCESS_DENIED}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Reset();
+        SelectedPid = kPid;
+        fake::Process& p = Target();
+        p.heaps = {MakeHeap(0x1000, HF32_DEFAULT, {MakeBlock(1, 0x1100, 0x10, LF32_FIXED)})};
+        p.blockFailure = c.failure;
+        HWND first = Open();
+        HWND second = nullptr;
+        {
+            fake::Hold hold("Heap32First");
+            fake::Item(first, IDC_HEAP_LIST).selection = 0;
+            fake::Command(first, IDC_HEAP_LIST, LBN_SELCHANGE);
+            ASSERT_TRUE(hold.WaitReached());
+            fake::Send(first, WM_CLOSE);
+            second = Open();
+            EnableWindow(GetDlgItem(second, IDC_REFRESH), FALSE);
+        }
+        fake::JoinThreads(WalkHeapBlocks);
+        EXPECT_EQ(Lines{"没有选择"}, fake::Lines(second, IDC_BLOCK_LIST));
+        EXPECT_EQ((std::vector<std::string>{kDone, kDone}), fake::BoxTexts()) << "the two scans' notices only";
+        EXPECT_FALSE(fake::Enabled(second, IDC_REFRESH));
+        EXPECT_FALSE(fake::Ended(second));
+        EXPECT_TRUE(fake::Posted(second).empty());
+    }
+}
+
+// Two selections close together: the earlier walk, held at its first step
+// until the later one has finished, adds nothing to the later one's lines.
+TEST_F(HeapDialogTest, ANewerSelectionStopsTheEarlierWalk) {
+    Target().heaps = {MakeHeap(0x1000, HF32_DEFAULT, {MakeBlock(1, 0x1100, 0x10, LF32_FIXED)}),
+                      MakeHeap(0x2000, 0, {MakeBlock(2, 0x2200, 0x20, LF32_FREE)})};
+    HWND d = Open();
+    {
+        fake::Hold hold("Heap32First");
+        fake::Item(d, IDC_HEAP_LIST).selection = 0;
+        fake::Command(d, IDC_HEAP_LIST, LBN_SELCHANGE);
+        ASSERT_TRUE(hold.WaitReached());
+        fake::Item(d, IDC_HEAP_LIST).selection = 1;
+        fake::Command(d, IDC_HEAP_LIST, LBN_SELCHANGE);
+        ASSERT_TRUE(fake::WaitForBoxes(2));
+    }
+    fake::JoinThreads(WalkHeapBlocks);
+    EXPECT_EQ((Lines{"第1个块的信息", "块句柄为:0x00000002", "块基地址为:0x00002200", "块大小为:0x00000020", "未用块"}),
+              fake::Lines(d, IDC_BLOCK_LIST));
+    EXPECT_EQ((std::vector<std::string>{kDone, kDone}), fake::BoxTexts());
+}
+
 // ---- commands and messages -------------------------------------------------
 
 TEST_F(HeapDialogTest, EnterRescansTheHeapListOnlyAndKeepsTheBlockLines) {
@@ -326,7 +388,10 @@ TEST_F(HeapDialogTest, EnterRescansTheHeapListOnlyAndKeepsTheBlockLines) {
     ASSERT_EQ(5u, blocks.size());
 
     fake::AddProcess(kPid).heaps = {MakeHeap(0x5000), MakeHeap(0x6000, HF32_DEFAULT)};
+    bool refreshEnabledDuringScan = true;
+    fake::SetBoxHook([&](const fake::Box&) { refreshEnabledDuringScan = fake::Enabled(d, IDC_REFRESH); });
     EXPECT_EQ(FALSE, fake::Command(d, IDOK));
+    EXPECT_FALSE(refreshEnabledDuringScan) << "button 1 should be disabled while the scan runs";
     EXPECT_EQ((Lines{"第1个堆的信息", "第2个堆的信息----默认堆"}), fake::Lines(d, IDC_HEAP_LIST));
     EXPECT_EQ(static_cast<ULONG_PTR>(0x6000), HeapIdTable[1]);
     EXPECT_EQ(blocks, fake::Lines(d, IDC_BLOCK_LIST));
@@ -343,6 +408,9 @@ TEST_F(HeapDialogTest, EscapeOtherControlsAndOtherMessagesDoNothingAndCloseEnds)
     EXPECT_EQ(FALSE, fake::Command(d, IDC_BLOCK_LIST, LBN_SELCHANGE));
     EXPECT_EQ(TRUE, fake::Command(d, IDC_HEAP_LIST, 2));  // a double click
     EXPECT_EQ(FALSE, fake::Send(d, WM_TIMER, 1, 0));
+    // A selection change that leaves no line selected walks nothing.
+    fake::Item(d, IDC_HEAP_LIST).selection = LB_ERR;
+    EXPECT_EQ(FALSE, fake::Command(d, IDC_HEAP_LIST, LBN_SELCHANGE));
     fake::JoinThreads(WalkHeapBlocks);
     EXPECT_FALSE(fake::Ended(d));
     EXPECT_EQ(Lines{"没有选择"}, fake::Lines(d, IDC_BLOCK_LIST));

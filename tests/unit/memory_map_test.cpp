@@ -212,6 +212,9 @@ protected:
 };
 
 TEST_F(Painter, ARequestGivesOnePassAndTheNotice) {
+    // Manual reset: a request stays set until the painter takes it, whatever
+    // else waits on or tests the event.
+    EXPECT_TRUE(fake::EventManualReset(DrawRequest));
     RequestMemoryMap(TRUE);
     ASSERT_TRUE(fake::WaitForBoxes(1));
     ASSERT_TRUE(WaitIdle());
@@ -255,6 +258,49 @@ TEST_F(Painter, RequestsWhileTheNoticeIsOpenGiveOneMorePass) {
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(2u, fake::Boxes().size());
     EXPECT_EQ(2u, Passes());
+}
+
+// A refresh's walk ends, and its request comes, while a pass that a repaint
+// asked for is drawing from the lists as they were: the request gets a pass
+// of its own, drawn from the new lists, and only that pass announces.
+TEST_F(Painter, ARequestArrivingWhileAPassDrawsGetsAPassOfItsOwn) {
+    bool requested = false;
+    fake::SetLineHook([&](const fake::DrawnLine& line) {
+        if (requested || line.color != Green) return;
+        requested = true;
+        SetLists({{0x40000000, 0x1000}}, {{0x40010000, 0x1000}});
+        RequestMemoryMap(TRUE);
+    });
+    RequestMemoryMap(FALSE);
+    ASSERT_TRUE(fake::WaitForBoxes(1));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(std::vector<fake::Box>{fake::Notice(ProcessMemoryWindow, "内存分布绘制完成!", MB_ICONINFORMATION)},
+              fake::Boxes());
+    ASSERT_EQ(2u, Passes());
+    std::vector<fake::DrawnLine> lines = fake::DrawnLines();
+    EXPECT_EQ(20, lines[200].y0) << "the first pass marks the old committed span";
+    EXPECT_EQ(218, lines[202 + 200].y0) << "the announced pass marks the new committed span";
+    EXPECT_EQ(218, lines.back().y0) << "the announced pass marks the new reserved span";
+    fake::SetLineHook(nullptr);
+}
+
+// No drawing context: nothing is drawn and nothing announced; the notice
+// asked for comes with the next pass that draws.
+TEST_F(Painter, APassWithoutADrawingContextLeavesItsNoticeToTheNextPass) {
+    fake::FailGetDC(1);
+    RequestMemoryMap(TRUE);
+    for (int i = 0; i < 100 && fake::DCWindows().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(1u, fake::DCWindows().size());
+    EXPECT_TRUE(fake::DrawnLines().empty());
+    EXPECT_TRUE(fake::Boxes().empty());
+
+    RequestMemoryMap(FALSE);
+    ASSERT_TRUE(fake::WaitForBoxes(1));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(1u, Passes());
+    EXPECT_EQ(1u, fake::Boxes().size());
 }
 
 TEST_F(Painter, ARequestForAClosedDialogIsDroppedWithoutDrawing) {

@@ -70,7 +70,9 @@ protected:
 // ---- listing ---------------------------------------------------------------
 
 TEST_F(ModuleDialogTest, ThreeReadableModulesGiveTwentyLines) {
-    Target().modules = ThreeModules();
+    fake::Process& p = Target();
+    p.modules = ThreeModules();
+    p.grantedAccess = MORVANE_ACCESS_COUNTERS;  // what the listing needs, and no more
     HWND d = Open();
     EXPECT_EQ(d, ModuleWindow);
     Lines expected = {"模块总数量:3个",          kSeparator,
@@ -88,7 +90,7 @@ TEST_F(ModuleDialogTest, ThreeReadableModulesGiveTwentyLines) {
     std::vector<fake::OpenCall> opens = fake::OpenCalls();
     ASSERT_EQ(1u, opens.size());
     EXPECT_EQ(kPid, opens[0].pid);
-    EXPECT_EQ(MORVANE_ACCESS_ALL, opens[0].access);
+    EXPECT_EQ(MORVANE_ACCESS_COUNTERS, opens[0].access) << "query information and read memory only";
     EXPECT_EQ(FALSE, opens[0].inherit);
     EXPECT_FALSE(fake::Ended(d));
     EXPECT_EQ(1u, fake::Placements(d).size()) << "the dialog is centred once";
@@ -161,7 +163,7 @@ TEST_F(ModuleDialogTest, WorkerFailuresShowTheirCodeAndLeaveTheListAsItWas) {
         bool gone;
         const char* text;
     } cases[] = {
-        {"all access refused", MORVANE_ACCESS_COUNTERS, false, false, "无法执行!\n错误码:0x00000001"},
+        {"reading memory refused", MORVANE_ACCESS_QUERY, false, false, "无法执行!\n错误码:0x00000001"},
         {"process gone", 0xFFFFFFFFu, false, true, "无法执行!\n错误码:0x00000001"},
         {"modules cannot be enumerated", 0xFFFFFFFFu, true, false, "无法执行!\n错误码:0x00000002"},
     };
@@ -215,6 +217,61 @@ TEST_F(ModuleDialogTest, NoWorkerAtRefreshKeepsTheDialogAndTheList) {
     ExpectErrorBox(boxes[0], d, kNoWorker);
     EXPECT_FALSE(fake::Ended(d));
     EXPECT_EQ(before, fake::Lines(d, IDC_MODULE_LIST));
+}
+
+// ---- listings bound to their dialog ----------------------------------------
+
+// A listing held at its enumeration while its dialog closes and another
+// opens for another process: released, it neither writes nor tells there.
+TEST_F(ModuleDialogTest, AListingWhoseDialogHasClosedLeavesTheNextDialogAlone) {
+    for (bool enumFails : {false, true}) {
+        SCOPED_TRACE(enumFails ? "listing fails" : "listing completes");
+        fake::Reset();
+        SelectedPid = kPid;
+        fake::Process& p = Target();
+        p.modules = ThreeModules();
+        p.enumModulesFails = enumFails;
+        fake::AddProcess(kPid + 1).modules = {MakeModule("other.exe", 0x00400000, 0x5000, 0x00401000)};
+        HWND second = nullptr;
+        {
+            fake::Hold hold("EnumProcessModules");
+            HWND first = fake::NewDialog(IDD_MODULE, ModuleDialog);
+            fake::Send(first, WM_INITDIALOG);
+            ASSERT_TRUE(hold.WaitReached());
+            fake::Send(first, WM_CLOSE);
+            SelectedPid = kPid + 1;
+            second = fake::NewDialog(IDD_MODULE, ModuleDialog);
+            fake::Send(second, WM_INITDIALOG);
+            ASSERT_TRUE(fake::WaitUntil([&] { return fake::Lines(second, IDC_MODULE_LIST).size() == 8; }));
+        }
+        fake::JoinThreads(ListModules);
+        Lines lines = fake::Lines(second, IDC_MODULE_LIST);
+        ASSERT_EQ(8u, lines.size());
+        EXPECT_EQ("模块总数量:1个", lines[0]);
+        EXPECT_EQ("模块名称为:other.exe", lines[3]);
+        EXPECT_TRUE(fake::Boxes().empty());
+    }
+}
+
+// Two refreshes close together: the earlier listing, held until the later
+// one has finished, adds nothing to the later one's lines.
+TEST_F(ModuleDialogTest, ANewerRefreshStopsTheEarlierListing) {
+    Target().modules = ThreeModules();
+    fake::AddProcess(kPid + 1).modules = {MakeModule("other.exe", 0x00400000, 0x5000, 0x00401000)};
+    HWND d = Open();
+    {
+        fake::Hold hold("EnumProcessModules");
+        fake::Command(d, IDC_REFRESH);
+        ASSERT_TRUE(hold.WaitReached());
+        SelectedPid = kPid + 1;
+        fake::Command(d, IDC_REFRESH);
+        ASSERT_TRUE(fake::WaitUntil([&] { return fake::Lines(d, IDC_MODULE_LIST).size() == 8; }));
+    }
+    fake::JoinThreads(ListModules);
+    Lines lines = fake::Lines(d, IDC_MODULE_LIST);
+    ASSERT_EQ(8u, lines.size());
+    EXPECT_EQ("模块名称为:other.exe", lines[3]);
+    EXPECT_TRUE(fake::Boxes().empty());
 }
 
 // ---- commands and messages -------------------------------------------------

@@ -16,6 +16,7 @@ protected:
         mainWindow = fake::NewDialog(IDD_MAIN_WINDOW);
         dialog = fake::NewDialog(IDD_QUERY, QueryDialog, mainWindow);
         ASSERT_EQ(TRUE, fake::Send(dialog, WM_INITDIALOG));
+        EXPECT_EQ(1u, fake::Placements(dialog).size()) << "the dialog is centred when it opens";
         SelectedPid = 77;
     }
     void TearDown() override { EXPECT_EQ(0, fake::OpenKernelHandles()) << "a process handle was left open"; }
@@ -30,7 +31,8 @@ protected:
 };
 
 TEST_F(Query, InputThatIsNoUnsignedNumberIsRefused) {
-    for (const char* input : {"", "abc", "-1", "4294967296"}) {
+    // "+5" is what the platform's own reading of a number would let through.
+    for (const char* input : {"", "abc", "-1", "4294967296", "+5", "12abc"}) {
         SCOPED_TRACE(std::string("input \"") + input + "\"");
         fake::Reset();
         dialog = fake::NewDialog(IDD_QUERY, QueryDialog, mainWindow);
@@ -43,6 +45,49 @@ TEST_F(Query, InputThatIsNoUnsignedNumberIsRefused) {
         EXPECT_TRUE(fake::OpenCalls().empty());
         EXPECT_EQ(77u, SelectedPid);
         EXPECT_FALSE(fake::Ended(dialog));
+    }
+}
+
+TEST_F(Query, ThePidTextIsDigitsFittingThirtyTwoBitsBetweenOptionalBlanks) {
+    struct Case {
+        const char16_t* text;
+        BOOL accepted;
+        DWORD pid;
+    } cases[] = {
+        {u"0", TRUE, 0},
+        {u"42", TRUE, 42},
+        {u" 42 ", TRUE, 42},
+        {u"   42", TRUE, 42},
+        {u"42   ", TRUE, 42},
+        {u"0042", TRUE, 42},
+        {u"0000000000004294967295", TRUE, 4294967295u},
+        {u"4294967295", TRUE, 4294967295u},
+        {u"", FALSE, 0},
+        {u"   ", FALSE, 0},
+        {u"-5", FALSE, 0},
+        {u"+5", FALSE, 0},
+        {u"-0", FALSE, 0},
+        {u" -5", FALSE, 0},
+        {u"4294967296", FALSE, 0},
+        {u"99999999999999999999", FALSE, 0},
+        {u"12abc", FALSE, 0},
+        {u"abc", FALSE, 0},
+        {u"4 2", FALSE, 0},
+        {u"0x10", FALSE, 0},
+        {u"4.2", FALSE, 0},
+        {u"\t42", FALSE, 0},
+        {u"42\t", FALSE, 0},
+        {u"\uff14\uff12", FALSE, 0},  // full-width digits
+        {u"\u00a042", FALSE, 0},        // a no-break space
+    };
+    for (const Case& c : cases) {
+        std::u16string text(c.text);
+        SCOPED_TRACE("text \"" + fake::Utf8(text) + "\"");
+        std::vector<WCHAR> units(text.begin(), text.end());
+        units.push_back(0);
+        DWORD pid = 12345;
+        EXPECT_EQ(c.accepted, ReadPidText(units.data(), &pid));
+        EXPECT_EQ(c.accepted ? c.pid : 12345u, pid) << "a refused text leaves the value alone";
     }
 }
 
@@ -62,8 +107,8 @@ TEST_F(Query, ZeroIsAcceptedAndItsInspectionFailsInsideTheProcessDialog) {
     EXPECT_FALSE(fake::Ended(dialog));
 }
 
-TEST_F(Query, TheLargestIdIsAccepted) {
-    EXPECT_EQ(FALSE, Ask("4294967295"));
+TEST_F(Query, TheLargestIdIsAcceptedWithBlanksAndLeadingZerosReadWhole) {
+    EXPECT_EQ(FALSE, Ask(" " + std::string(300, '0') + "4294967295 "));
 
     EXPECT_EQ(4294967295u, SelectedPid);
     std::vector<fake::OpenedDialog> opened = fake::OpenedDialogs();

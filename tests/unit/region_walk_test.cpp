@@ -50,6 +50,9 @@ protected:
         ProcessMemoryWindow = fake::NewDialog(IDD_PROCESS_MEMORY);
         SelectedPid = 100;
     }
+    // Tests that walk with the 32-bit build's limit set it themselves.
+    void TearDown() override { RegionWalkLimit = BuildLimit; }
+    const ULONGLONG BuildLimit = RegionWalkLimit;
     std::vector<std::string> Table() { return fake::Lines(ProcessMemoryWindow, IDC_REGIONS); }
 };
 
@@ -87,13 +90,28 @@ TEST_F(RegionWalk, OpensForQueryOnlyAndClosesTheProcess) {
 }
 
 TEST_F(RegionWalk, UnlistedStateAndTypeGiveEmptyLinesAndKeepNoSpan) {
-    Layout(fake::AddProcess(100), {R(0, 0x1000, 0x4000, PAGE_READWRITE, 0x80000)});
-    ASSERT_EQ(1, WalkRegions());
-    EXPECT_EQ((std::vector<std::string>{Separator, "区域基址为:0x00000000", "PAGE_READWRITE ", "", "",
-                                        "大小:0x00001000字节"}),
-              Table());
-    EXPECT_EQ(0u, CommittedRegions.count);
-    EXPECT_EQ(0u, ReservedRegions.count);
+    // State and type are matched by value: combinations of listed bits are
+    // unlisted values too.
+    struct Case {
+        DWORD state;
+        DWORD type;
+    } cases[] = {
+        {0x4000, 0x80000},
+        {MEM_COMMIT | MEM_RESERVE, MEM_PRIVATE | MEM_MAPPED},
+        {MEM_COMMIT | MEM_FREE, MEM_PRIVATE | MEM_IMAGE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << std::hex << "state 0x" << c.state << " type 0x" << c.type);
+        fake::Reset();
+        ProcessMemoryWindow = fake::NewDialog(IDD_PROCESS_MEMORY);
+        Layout(fake::AddProcess(100), {R(0, 0x1000, c.state, PAGE_READWRITE, c.type)});
+        ASSERT_EQ(1, WalkRegions());
+        EXPECT_EQ((std::vector<std::string>{Separator, "区域基址为:0x00000000", "PAGE_READWRITE ", "", "",
+                                            "大小:0x00001000字节"}),
+                  Table());
+        EXPECT_EQ(0u, CommittedRegions.count);
+        EXPECT_EQ(0u, ReservedRegions.count);
+    }
 }
 
 TEST_F(RegionWalk, ProtectionNamesFollowTheTableOrderEachWithABlank) {
@@ -109,6 +127,8 @@ TEST_F(RegionWalk, ProtectionNamesFollowTheTableOrderEachWithABlank) {
         {0x302, "PAGE_READONLY PAGE_GUARD PAGE_NOCACHE "},
         {0x408, "PAGE_WRITECOPY PAGE_WRITECOMBINE "},
         {0x30, "PAGE_EXECUTE PAGE_EXECUTE_READ "},
+        {0x0C, "PAGE_READWRITE PAGE_WRITECOPY "},
+        {0x600, "PAGE_NOCACHE PAGE_WRITECOMBINE "},
     };
     for (const Case& c : cases) {
         WCHAR line[REGION_LINE_UNITS];
@@ -209,13 +229,33 @@ TEST_F(RegionWalk, AQueryThatNeverReturnsEndsTheWalkAfterTheStallLimit) {
 TEST_F(RegionWalk, TheWalkEndsWhereTheNextAddressReaches4GB) {
     fake::Process& p = fake::AddProcess(100);
     Layout(p, {R(0, 0xFFFF0000, MEM_FREE), R(0, 0x10000, MEM_RESERVE, PAGE_NOACCESS, MEM_PRIVATE),
-               // Beyond 2^32 (64-bit processes only): never asked for.
-               R(0, 0x10000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE)});
+               // Beyond 2^32 (64-bit processes only): never asked for with
+               // the 32-bit limit.
+               R(0, 0x10000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE),
+               R(0, 0x20000, MEM_RESERVE, PAGE_READWRITE, MEM_PRIVATE), R(0, 0x3FFD0000, MEM_FREE),
+               R(0, 0x1000, MEM_COMMIT, PAGE_READONLY, MEM_IMAGE)});
+    RegionWalkLimit = REGION_WALK_LIMIT_32;
     ASSERT_EQ(1, WalkRegions());
     std::vector<std::string> table = Table();
     ASSERT_EQ(12u, table.size());
     EXPECT_EQ("区域基址为:0xffff0000", table[7]);
     EXPECT_EQ("大小:0x00010000字节", table[11]);
+    EXPECT_EQ(0u, CommittedRegions.count);
+    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0xFFFF0000, 0x10000}}), Spans(ReservedRegions));
+
+    // The 64-bit limit: the regions above 4 GB are listed with every digit
+    // and keep no span, so none is painted at the rows of its low half.
+    RegionWalkLimit = REGION_WALK_LIMIT_64;
+    ASSERT_EQ(1, WalkRegions());
+    table = Table();
+    ASSERT_EQ(36u, table.size());
+    EXPECT_EQ((std::vector<std::string>{Separator, "区域基址为:0x100000000", "PAGE_READWRITE ", "已调拨", "私有",
+                                        "大小:0x00010000字节"}),
+              std::vector<std::string>(table.begin() + 12, table.begin() + 18));
+    EXPECT_EQ("区域基址为:0x100010000", table[19]);
+    EXPECT_EQ("已预留", table[21]);
+    EXPECT_EQ("区域基址为:0x140000000", table[31]);
+    EXPECT_EQ("镜像", table[34]);
     EXPECT_EQ(0u, CommittedRegions.count);
     EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0xFFFF0000, 0x10000}}), Spans(ReservedRegions));
 }
@@ -226,10 +266,66 @@ TEST_F(RegionWalk, ARegionCrossing4GBIsShownWholeAndEndsTheWalk) {
     fake::Process& p = fake::AddProcess(100);
     Layout(p, {R(0, 0x10000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE), R(0, 0x7FFEFFF0000ull, MEM_FREE),
                R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE)});
+    RegionWalkLimit = REGION_WALK_LIMIT_32;
     ASSERT_EQ(1, WalkRegions());
     std::vector<std::string> table = Table();
     ASSERT_EQ(12u, table.size());
     EXPECT_EQ("大小:0x7ffefff0000字节", table[11]);
+
+    // The 64-bit walk goes on to the last region, which ends where the
+    // query fails.
+    RegionWalkLimit = REGION_WALK_LIMIT_64;
+    ASSERT_EQ(1, WalkRegions());
+    table = Table();
+    ASSERT_EQ(18u, table.size());
+    EXPECT_EQ("区域基址为:0x7fff0000000", table[13]);
+    EXPECT_EQ("大小:0x00001000字节", table[17]);
+    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0, 0x10000}}), Spans(CommittedRegions));
+}
+
+TEST_F(RegionWalk, TheEndOfTheWalkAndTheKeptSpanAtTheLimits) {
+    const ULONGLONG L32 = REGION_WALK_LIMIT_32, L64 = REGION_WALK_LIMIT_64;
+    struct Case {
+        ULONGLONG cursor, size, limit;
+        bool continues;
+    } cases[] = {
+        {0, 0x10000, L32, true},
+        {0xFFFE0000, 0x10000, L32, true},
+        {0xFFFF0000, 0x10000, L32, false},            // the next address is 2^32
+        {0x10000, 0x7FFEFFF0000ull, L32, false},      // passes 2^32
+        {0xFFFF0000, 0x10000, L64, true},
+        {0x10000, 0x7FFEFFF0000ull, L64, true},
+        {0xFFFFFFFFFFFF0000ull, 0x10000, L64, false},  // would wrap to 0
+        {0xFFFFFFFFFFFF0000ull, 0xFFFF, L64, true},
+        {0x10000, 0, L32, false},                      // a size of 0 never advances
+        {0x10000, 0, L64, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.continues, RegionWalkContinues(c.cursor, c.size, c.limit))
+            << std::hex << "cursor 0x" << c.cursor << " size 0x" << c.size << " limit 0x" << c.limit;
+    }
+
+    // Only spans that begin below 2^32 are kept; one that reaches past keeps
+    // its size, or 0xFFFFFFFF for a size wider than 32 bits.
+    struct SpanCase {
+        ULONGLONG base, size;
+        bool kept;
+        DWORD keptBase, keptSize;
+    } spans[] = {
+        {0x10000, 0x1000, true, 0x10000, 0x1000},
+        {0xFFFF0000, 0x20000, true, 0xFFFF0000, 0x20000},
+        {0xF0000000, 0x200000000ull, true, 0xF0000000, 0xFFFFFFFF},
+        {0x100000000ull, 0x10000, false, 0, 0},
+        {0x560000000ull, 0x10000, false, 0, 0},
+    };
+    for (const SpanCase& c : spans) {
+        RegionSpan span = {0, 0};
+        bool kept = SpanOfRegion(c.base, c.size, &span);
+        EXPECT_EQ(c.kept, kept) << std::hex << "base 0x" << c.base;
+        if (kept) {
+            EXPECT_EQ(std::make_pair(c.keptBase, c.keptSize), std::make_pair(span.base, span.size));
+        }
+    }
 }
 
 TEST_F(RegionWalk, ListsKeepTheirFirst10000SpansAndTheTableShowsEveryRegion) {

@@ -264,7 +264,7 @@ const uint32_t kOutL = 0x50010880;
 const uint32_t kIn = 0x50010080;
 const uint32_t kButton = 0x50018000;
 const uint32_t kDefault = 0x50018001;
-const uint32_t kGauge = 0x50800004;
+const uint32_t kGauge = 0x50800005;
 const uint32_t kList = 0x50210101;
 const uint32_t kListB = 0x50A10101;
 

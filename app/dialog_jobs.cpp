@@ -1,0 +1,50 @@
+#include "app/dialog_jobs.h"
+
+#include "app/shell.h"
+
+namespace {
+
+// Sends one step to the job's dialog and waits until it has been handled.
+// A dialog that no longer exists handles nothing, so the step stays undone.
+BOOL SendStep(const DialogJob& job, JobAction action, HWND list, LPCWSTR line) {
+    JobStep step = {job.request, action, list, line, FALSE};
+    SendMessageW(job.dialog, WM_JOB_STEP, 0, reinterpret_cast<LPARAM>(&step));
+    return step.done;
+}
+
+}  // namespace
+
+BOOL JobClear(const DialogJob& job, HWND list) { return SendStep(job, JOB_CLEAR, list, nullptr); }
+
+BOOL JobAppend(const DialogJob& job, HWND list, LPCWSTR line) { return SendStep(job, JOB_APPEND, list, line); }
+
+BOOL JobEnableRefresh(const DialogJob& job) { return SendStep(job, JOB_ENABLE_REFRESH, nullptr, nullptr); }
+
+BOOL JobEndDialog(const DialogJob& job) { return SendStep(job, JOB_END, nullptr, nullptr); }
+
+BOOL JobNotice(const DialogJob& job, LPCWSTR text, UINT icon) {
+    if (!SendStep(job, JOB_CHECK, nullptr, nullptr)) return FALSE;
+    Notice(job.dialog, text, icon);
+    return TRUE;
+}
+
+void CarryOutJobStep(HWND dialog, DWORD newest, JobStep* step) {
+    if (step->request != newest) return;
+    switch (step->action) {
+    case JOB_CHECK:
+        break;
+    case JOB_CLEAR:
+        LineListClear(step->list);
+        break;
+    case JOB_APPEND:
+        LineListAppend(step->list, step->line);
+        break;
+    case JOB_ENABLE_REFRESH:
+        EnableWindow(GetDlgItem(dialog, IDC_REFRESH), TRUE);
+        break;
+    case JOB_END:
+        EndDialog(dialog, 0);
+        break;
+    }
+    step->done = TRUE;
+}
