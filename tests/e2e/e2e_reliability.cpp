@@ -434,7 +434,6 @@ void EndedDuringWalk(HWND* query, DWORD delay, DWORD livePid) {
     Ask(*query, std::to_wstring(t.pid));
     HWND dialog = WaitDialog(kProcessTitle, 10000);
     Sleep(delay);
-    LRESULT linesThen = ListCount(GetDlgItem(dialog, 1021), 100);
     bool ended = EndTarget(&t, false);
     DWORD endedAt = Now();
     Notice first = TakeNotices(1, 10000)[0];
@@ -448,17 +447,17 @@ void EndedDuringWalk(HWND* query, DWORD delay, DWORD livePid) {
     }
     if (first.text == kMapDone) {
         LRESULT lines = ListCount(GetDlgItem(dialog, 1021));
-        Log("ENDED %lu ms into the walk (%ld lines then): answered after %lu ms with the table of %ld lines (%ld regions) "
-            "and its map; the dialog stays",
-            static_cast<unsigned long>(delay), static_cast<long>(linesThen), static_cast<unsigned long>(answered),
+        Log("ENDED %lu ms into the walk: answered after %lu ms with the table of %ld lines (%ld regions) and its map; "
+            "the dialog stays",
+            static_cast<unsigned long>(delay), static_cast<unsigned long>(answered),
             static_cast<long>(lines), static_cast<long>(lines / 6));
         Check(first.owner == dialog && lines > 0 && lines % 6 == 0, label + ": the dialog shows what was read, with its map");
         CheckGoneDialog(dialog, label);
     } else {
         Notice second = TakeNotices(1, 5000)[0];
         bool closes = WaitGone(dialog, 5000);
-        Log("ENDED %lu ms into the walk (%ld lines then): answered after %lu ms with %s; the dialog %s",
-            static_cast<unsigned long>(delay), static_cast<long>(linesThen), static_cast<unsigned long>(answered),
+        Log("ENDED %lu ms into the walk: answered after %lu ms with %s; the dialog %s",
+            static_cast<unsigned long>(delay), static_cast<unsigned long>(answered),
             Texts({first, second}).c_str(), closes ? "closes" : "stays");
         Check(first.text == kCannot && second.text.compare(0, 6, "显示") == 0 &&
                   second.text.find("错误码:0x") != std::string::npos && closes,
