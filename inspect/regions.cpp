@@ -131,13 +131,20 @@ void AddRegion(TableFill* fill, const MEMORY_BASIC_INFORMATION& region) {
 // stops waiting when none has come for the stall limit. The feed is freed
 // by whichever of the two lets go of it last, so a querying thread stuck in
 // the platform can be left behind safely.
+//
+// Every signal costs a round trip to the platform and wakes the other
+// thread, so the querying thread signals once a batch has gathered (or the
+// ring is full, or it has ended), and the UI thread also looks at the ring
+// every poll interval for the regions of a batch still gathering.
 #define REGION_FEED_CAPACITY 256
+#define REGION_FEED_BATCH 32
+#define REGION_FEED_POLL_MS 20
 
 struct RegionFeed {
     HANDLE process;    // the UI thread's; the querying thread only borrows it
     ULONGLONG limit;   // the highest address the walk covers
-    HANDLE ready;      // auto-reset: regions were handed over, or the queries ended
-    HANDLE room;       // auto-reset: the UI thread took regions
+    HANDLE ready;      // auto-reset: a batch was handed over, or the queries ended
+    HANDLE room;       // auto-reset: the UI thread took regions from a full ring
     CRITICAL_SECTION lock;
     MEMORY_BASIC_INFORMATION ring[REGION_FEED_CAPACITY];
     DWORD first;       // index of the oldest region not yet taken
@@ -177,12 +184,11 @@ BOOL HandOver(RegionFeed* feed, const MEMORY_BASIC_INFORMATION& region) {
             feed->count++;
             stored = TRUE;
         }
+        BOOL signal = stored && (feed->count == REGION_FEED_BATCH || feed->count == REGION_FEED_CAPACITY);
         LeaveCriticalSection(&feed->lock);
         if (abandoned) return FALSE;
-        if (stored) {
-            SetEvent(feed->ready);
-            return TRUE;
-        }
+        if (signal) SetEvent(feed->ready);
+        if (stored) return TRUE;
         WaitForSingleObject(feed->room, RoomWaitMs);
     }
 }
@@ -191,6 +197,7 @@ BOOL HandOver(RegionFeed* feed, const MEMORY_BASIC_INFORMATION& region) {
 // when the querying thread has ended and nothing is left.
 DWORD TakeOver(RegionFeed* feed, MEMORY_BASIC_INFORMATION* out, DWORD capacity, BOOL* finished) {
     EnterCriticalSection(&feed->lock);
+    BOOL wasFull = feed->count == REGION_FEED_CAPACITY;
     DWORD taken = 0;
     while (taken < capacity && feed->count > 0) {
         out[taken++] = feed->ring[feed->first];
@@ -199,7 +206,7 @@ DWORD TakeOver(RegionFeed* feed, MEMORY_BASIC_INFORMATION* out, DWORD capacity, 
     }
     *finished = feed->finished && feed->count == 0;
     LeaveCriticalSection(&feed->lock);
-    if (taken) SetEvent(feed->room);
+    if (wasFull && taken) SetEvent(feed->room);
     return taken;
 }
 
@@ -225,12 +232,18 @@ RegionFeed* StartRegionFeed(HANDLE process) {
 // `stallLimitMs`; either way the walk ends with what was read.
 void TakeFedRegions(RegionFeed* feed, TableFill* fill, DWORD stallLimitMs) {
     MEMORY_BASIC_INFORMATION taken[64];
+    DWORD lastArrival = GetTickCount();
     for (;;) {
         BOOL finished = FALSE;
         DWORD n = TakeOver(feed, taken, 64, &finished);
         for (DWORD i = 0; i < n; ++i) AddRegion(fill, taken[i]);
         if (finished) return;
-        if (n == 0 && WaitForSingleObject(feed->ready, stallLimitMs) != WAIT_OBJECT_0) return;
+        if (n > 0) {
+            lastArrival = GetTickCount();
+            continue;
+        }
+        if (GetTickCount() - lastArrival >= stallLimitMs) return;
+        WaitForSingleObject(feed->ready, REGION_FEED_POLL_MS);
     }
 }
 

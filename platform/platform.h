@@ -345,6 +345,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID param,
                     DWORD flags, LPDWORD threadId);
 DWORD GetLastError(void);
+DWORD GetTickCount(void);
 void SetLastError(DWORD code);
 void InitializeCriticalSection(LPCRITICAL_SECTION section);
 void EnterCriticalSection(LPCRITICAL_SECTION section);

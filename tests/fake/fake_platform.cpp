@@ -896,6 +896,11 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
 }
 
 DWORD GetLastError(void) { return lastError; }
+
+DWORD GetTickCount(void) {
+    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
 void SetLastError(DWORD code) { lastError = code; }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) { section->impl = new std::recursive_mutex; }
