@@ -108,7 +108,8 @@ std::string AfterInspection(DWORD pid) {
 // The dialog of a process that has ended: a refresh tells it in four
 // notices and the dialog stays without a map pass; the module dialog tells
 // it with code 1. Closes both.
-void CheckGoneDialog(HWND dialog, const std::string& label) {
+void CheckGoneDialog(HWND dialog, DWORD pid, const std::string& label) {
+    if (!Check(WaitUnopenable(pid, 10000), label + ": the ended process can no longer be opened")) return;
     Press(GetDlgItem(dialog, 1));
     std::string wrong = Expect(TakeNotices(4, 10000), {kCannot, kCountersGone, kCannot, kRegionsGone}, dialog);
     Check(wrong.empty(), label + ": a refresh gives its four notices in order", "", wrong);
@@ -420,7 +421,7 @@ void EndedBeforeRefresh(HWND query) {
     std::string wrong = dialog ? Expect(TakeNotices(1, 30000), {kMapDone}, dialog) : "no process dialog";
     if (!Check(wrong.empty(), label + ": its dialog opened with its map", "", wrong)) return;
     Check(EndTarget(&t, true), label + ": the target exits on the driver's signal");
-    CheckGoneDialog(dialog, label);
+    CheckGoneDialog(dialog, t.pid, label);
 }
 
 // A process with 20,000 regions ends (terminated, every handle to it
@@ -454,7 +455,7 @@ void EndedDuringWalk(HWND* query, DWORD delay, DWORD livePid) {
             static_cast<unsigned long>(delay), static_cast<unsigned long>(answered),
             static_cast<long>(lines), static_cast<long>(lines / 6));
         Check(first.owner == dialog && lines > 0 && lines % 6 == 0, label + ": the dialog shows what was read, with its map");
-        CheckGoneDialog(dialog, label);
+        CheckGoneDialog(dialog, t.pid, label);
     } else {
         Notice second = TakeNotices(1, 5000)[0];
         bool closes = WaitGone(dialog, 5000);

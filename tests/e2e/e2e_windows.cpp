@@ -89,16 +89,18 @@ bool EndTarget(Target* target, bool signal) {
     targets.erase(std::remove(targets.begin(), targets.end(), target->process), targets.end());
     CloseHandle(target->process);
     target->process = nullptr;
-    // Wine lets an ended process be opened for a moment after its last
-    // handle is closed.
+    return asked && ended;
+}
+
+bool WaitUnopenable(DWORD pid, DWORD timeout) {
     DWORD start = Now();
     HANDLE still;
-    while ((still = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, target->pid)) && Now() - start < 5000) {
+    while ((still = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) && Now() - start < timeout) {
         CloseHandle(still);
         Sleep(20);
     }
     if (still) CloseHandle(still);
-    return asked && ended && !still;
+    return !still;
 }
 
 bool Send(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result, UINT timeout) {

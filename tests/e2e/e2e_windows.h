@@ -30,9 +30,12 @@ struct Target {
 bool StartTarget(const std::wstring& exe, const char* mode, Target* target);
 
 // Ends a target, by the exit event it waits on (`signal`) or terminated,
-// waits until it has ended, closes every handle the driver has to it and
-// waits until it can no longer be opened.
+// waits until it has ended and closes every handle the driver has to it.
 bool EndTarget(Target* target, bool signal);
+// Waits until a process that has ended can no longer be opened: Wine lets
+// it be opened for a moment after its last handle is closed, and as long as
+// another process (morvane, during its walk) holds a handle to it.
+bool WaitUnopenable(DWORD pid, DWORD timeout);
 
 const UINT kTimeout = 15000;
 
