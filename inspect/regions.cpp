@@ -93,11 +93,19 @@ void EmptyRegionLists() {
     LeaveCriticalSection(&RegionListsLock);
 }
 
-// Moves the cursor past the region just queried; false where the walk ends.
-bool AdvanceCursor(ULONGLONG* cursor, SIZE_T size, ULONGLONG limit) {
-    if (!RegionWalkContinues(*cursor, size, limit)) return false;
-    *cursor += size;
-    return true;
+// Queries the regions of `process` from address 0 upward and gives each to
+// `take` (with `context`), until a query fails, the walk ends (at `limit`,
+// or at a region of size 0) or `take` returns FALSE.
+void QueryEachRegion(HANDLE process, ULONGLONG limit, BOOL (*take)(void*, const MEMORY_BASIC_INFORMATION&),
+                     void* context) {
+    MEMORY_BASIC_INFORMATION region;
+    ULONGLONG cursor = 0;
+    while (VirtualQueryEx(process, reinterpret_cast<LPCVOID>(static_cast<ULONG_PTR>(cursor)), &region,
+                          sizeof region)) {
+        if (!take(context, region)) return;
+        if (!RegionWalkContinues(cursor, region.RegionSize, limit)) return;
+        cursor += region.RegionSize;
+    }
 }
 
 // The region table as it fills: its window, the lines its storage is
@@ -122,6 +130,11 @@ void AddRegion(TableFill* fill, const MEMORY_BASIC_INFORMATION& region) {
     }
     for (const WCHAR* line : lines.text) LineListAppend(fill->table, line);
     fill->appended += 6;
+}
+
+BOOL AddQueriedRegion(void* fill, const MEMORY_BASIC_INFORMATION& region) {
+    AddRegion(static_cast<TableFill*>(fill), region);
+    return TRUE;
 }
 
 // The hand-over between the thread that queries the platform and the UI
@@ -174,7 +187,8 @@ void LetGoOfRegionFeed(RegionFeed* feed) {
 
 // Hands one region over, waiting while the ring is full. FALSE when the UI
 // thread no longer takes regions.
-BOOL HandOver(RegionFeed* feed, const MEMORY_BASIC_INFORMATION& region) {
+BOOL HandOver(void* context, const MEMORY_BASIC_INFORMATION& region) {
+    RegionFeed* feed = static_cast<RegionFeed*>(context);
     for (;;) {
         EnterCriticalSection(&feed->lock);
         BOOL abandoned = feed->abandoned;
@@ -231,11 +245,11 @@ RegionFeed* StartRegionFeed(HANDLE process) {
 // Fills the table from the feed until the queries end or none has come for
 // `stallLimitMs`; either way the walk ends with what was read.
 void TakeFedRegions(RegionFeed* feed, TableFill* fill, DWORD stallLimitMs) {
-    MEMORY_BASIC_INFORMATION taken[64];
+    MEMORY_BASIC_INFORMATION taken[2 * REGION_FEED_BATCH];
     DWORD lastArrival = GetTickCount();
     for (;;) {
         BOOL finished = FALSE;
-        DWORD n = TakeOver(feed, taken, 64, &finished);
+        DWORD n = TakeOver(feed, taken, 2 * REGION_FEED_BATCH, &finished);
         for (DWORD i = 0; i < n; ++i) AddRegion(fill, taken[i]);
         if (finished) return;
         if (n > 0) {
@@ -261,19 +275,7 @@ void ReleaseRegionFeed(RegionFeed* feed) {
 
 DWORD WINAPI QueryRegions(LPVOID param) {
     RegionFeed* feed = static_cast<RegionFeed*>(param);
-    MEMORY_BASIC_INFORMATION region;
-    ULONGLONG cursor = 0;
-    for (;;) {
-        EnterCriticalSection(&feed->lock);
-        BOOL abandoned = feed->abandoned;
-        LeaveCriticalSection(&feed->lock);
-        if (abandoned) break;
-        if (!VirtualQueryEx(feed->process, reinterpret_cast<LPCVOID>(static_cast<ULONG_PTR>(cursor)), &region,
-                            sizeof region))
-            break;
-        if (!HandOver(feed, region)) break;
-        if (!AdvanceCursor(&cursor, region.RegionSize, feed->limit)) break;
-    }
+    QueryEachRegion(feed->process, feed->limit, HandOver, feed);
     EnterCriticalSection(&feed->lock);
     feed->finished = TRUE;
     LeaveCriticalSection(&feed->lock);
@@ -349,13 +351,7 @@ int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
         ReleaseRegionFeed(feed);
     } else {
         // No thread for the queries: they are made here instead.
-        MEMORY_BASIC_INFORMATION region;
-        ULONGLONG cursor = 0;
-        while (VirtualQueryEx(process, reinterpret_cast<LPCVOID>(static_cast<ULONG_PTR>(cursor)), &region,
-                              sizeof region)) {
-            AddRegion(&fill, region);
-            if (!AdvanceCursor(&cursor, region.RegionSize, RegionWalkLimit)) break;
-        }
+        QueryEachRegion(process, RegionWalkLimit, AddQueriedRegion, &fill);
     }
 
     SendMessageW(table, WM_SETREDRAW, TRUE, 0);

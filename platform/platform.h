@@ -298,7 +298,6 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DL
 BOOL EndDialog(HWND dialog, INT_PTR result);
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
-UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned);
 UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int size);
 HWND GetDlgItem(HWND dialog, int id);
 BOOL EnableWindow(HWND window, BOOL enable);

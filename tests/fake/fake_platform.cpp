@@ -296,39 +296,6 @@ BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text) {
     return TRUE;
 }
 
-// Reads the field as Windows does: optional blanks, an optional sign, decimal
-// digits, optional trailing blanks, and nothing else; out of range fails.
-UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) {
-    std::u16string text;
-    {
-        std::lock_guard<std::recursive_mutex> lock(W().m);
-        fake::Control* c = ControlOf(dialog, id);
-        if (c) text = c->text;
-    }
-    if (translated) *translated = FALSE;
-    size_t i = 0;
-    while (i < text.size() && text[i] == u' ') ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    size_t digitsStart = i;
-    unsigned long long value = 0;
-    while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
-        value = value * 10 + static_cast<unsigned>(text[i] - u'0');
-        if (value > 0xFFFFFFFFull) return 0;
-        ++i;
-    }
-    if (i == digitsStart) return 0;
-    while (i < text.size() && text[i] == u' ') ++i;
-    if (i != text.size()) return 0;
-    if (!isSigned && negative) return 0;
-    if (isSigned && value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return 0;
-    if (translated) *translated = TRUE;
-    return negative ? static_cast<UINT>(0u - static_cast<UINT>(value)) : static_cast<UINT>(value);
-}
-
 // Copies as much of the field's text as fits, with its terminator.
 UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int size) {
     std::u16string field;

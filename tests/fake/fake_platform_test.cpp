@@ -11,28 +11,6 @@ protected:
     void SetUp() override { fake::Reset(); }
 };
 
-TEST_F(FakePlatform, GetDlgItemIntReadsUnsignedDecimalLikeWindows) {
-    HWND d = fake::NewDialog(132);
-    struct Case {
-        const char* text;
-        bool ok;
-        UINT value;
-    } cases[] = {
-        {"", false, 0},       {"abc", false, 0},        {"-1", false, 0},       {"4294967296", false, 0},
-        {"0", true, 0},       {"4294967295", true, 0xFFFFFFFFu}, {" 42 ", true, 42}, {"12ab", false, 0},
-        {"+7", true, 7},
-    };
-    for (const Case& c : cases) {
-        fake::SetText(d, 1005, c.text);
-        BOOL ok = TRUE;
-        UINT v = GetDlgItemInt(d, 1005, &ok, FALSE);
-        EXPECT_EQ(c.ok, ok != FALSE) << "input \"" << c.text << "\"";
-        if (c.ok) {
-            EXPECT_EQ(c.value, v) << "input \"" << c.text << "\"";
-        }
-    }
-}
-
 TEST_F(FakePlatform, WsprintfFormatsTheFormsTheProgramUses) {
     WCHAR out[128];
     wsprintfW(out, L"0x%08x|%u|%d|%s|%u%%", 0x1000u, 4294967295u, -5, L"名", 100u);
