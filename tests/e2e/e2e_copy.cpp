@@ -20,15 +20,16 @@ INPUT KeyInput(WORD key, bool up) {
     return in;
 }
 
-// Presses `key` with `modifier` (0 for none) held, as a keyboard would.
-void Keystroke(WORD key, WORD modifier = 0) {
+// Presses `key` with `modifier` (0 for none) held, as a keyboard would,
+// and gives morvane `settle` ms to take it.
+void Keystroke(WORD key, WORD modifier = 0, DWORD settle = 50) {
     std::vector<INPUT> in;
     if (modifier) in.push_back(KeyInput(modifier, false));
     in.push_back(KeyInput(key, false));
     in.push_back(KeyInput(key, true));
     if (modifier) in.push_back(KeyInput(modifier, true));
     SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
-    Sleep(50);
+    Sleep(settle);
 }
 
 // A left click at a point of the screen.
@@ -48,23 +49,32 @@ void Click(int x, int y) {
     Sleep(200);
 }
 
-// Clicks the line `line` of a list, which must be in view; the click also
-// brings its dialog to the front.
-void ClickLine(HWND list, LRESULT line) {
-    LRESULT top = 0, height = 0;
-    Send(list, LB_GETTOPINDEX, 0, 0, &top);
-    Send(list, LB_GETITEMHEIGHT, 0, 0, &height);
-    RECT r;
-    GetWindowRect(list, &r);
-    Click(r.left + 30, r.top + 2 + static_cast<int>((line - top) * height + height / 2));
-}
-
 HWND Focused(HWND window) {
     GUITHREADINFO info;
     ZeroMemory(&info, sizeof info);
     info.cbSize = sizeof info;
     GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
     return info.hwndFocus;
+}
+
+// Clicks the line `line` of a list, which must be in view, once its dialog
+// is in front, and again (as a person would) while the focus has not come
+// to the list; false when it never does.
+bool ClickLine(HWND dialog, HWND list, LRESULT line) {
+    DWORD start = Now();
+    while (GetForegroundWindow() != dialog && Now() - start < kInputTimeout) Sleep(20);
+    for (int tries = 0; tries < 3; ++tries) {
+        LRESULT top = 0, height = 0;
+        Send(list, LB_GETTOPINDEX, 0, 0, &top);
+        Send(list, LB_GETITEMHEIGHT, 0, 0, &height);
+        RECT r;
+        GetWindowRect(list, &r);
+        Click(r.left + 30, r.top + 2 + static_cast<int>((line - top) * height + height / 2));
+        if (Focused(dialog) == list) return true;
+        Sleep(500);
+    }
+    Log("  the focus is on %s, %s in front", Describe(Focused(dialog)).c_str(), Describe(GetForegroundWindow()).c_str());
+    return false;
 }
 
 LRESULT SelCount(HWND list) {
@@ -126,8 +136,7 @@ void CheckCopyRegionLines(HWND dialog) {
     Send(list, LB_GETTOPINDEX, 0, 0, &top);
     LRESULT first = top + 7;
     if (!Check(first + 3 <= static_cast<LRESULT>(table.size()), "copy: region table long enough")) return;
-    ClickLine(list, first - 1);
-    Check(Focused(dialog) == list, "copy: a click puts the focus in the region table");
+    if (!Check(ClickLine(dialog, list, first - 1), "copy: a click puts the focus in the region table")) return;
     Keystroke(VK_DOWN);
     Keystroke(VK_DOWN, VK_SHIFT);
     Keystroke(VK_DOWN, VK_SHIFT);
@@ -150,7 +159,7 @@ void CheckCopyRegionLines(HWND dialog) {
 
 void CheckCopyModuleList(HWND modules, const std::vector<std::string>& want) {
     HWND list = GetDlgItem(modules, 1020);
-    ClickLine(list, 1);
+    if (!Check(ClickLine(modules, list, 1), "copy: a click puts the focus in the module list")) return;
     Keystroke('A', VK_CONTROL);
     Check(WaitSelCount(list, static_cast<LRESULT>(want.size())), "copy: Ctrl+A selects every line of the module list",
           std::to_string(want.size()), std::to_string(SelCount(list)));
@@ -179,7 +188,7 @@ void MeasureCopyTable(HWND dialog) {
     if (!Check(Focused(dialog) == list && SelCount(list) == 0, "copy: Tab reaches the region table, nothing selected")) return;
     ClearClipboard();
     DWORD start = Now(), came = start;
-    Keystroke('C', VK_CONTROL);
+    Keystroke('C', VK_CONTROL, 0);
     std::string text = WaitClipboardText(60000, &came);
     size_t copied = text == "<none>" ? 0 : 1;
     for (size_t at = text.find("\r\n"); copied && at != std::string::npos; at = text.find("\r\n", at + 2)) ++copied;
