@@ -94,12 +94,15 @@ DWORD ReadProcessTable(ProcessTable* table) {
     BOOL more = Process32FirstW(snapshot, &entry);
     // A step that returns FALSE has reached the end when the last error
     // says there are no more entries, and failed otherwise.
-    while (!failed) {
+    for (;;) {
         if (!more) {
             if (GetLastError() != ERROR_NO_MORE_FILES) failed = step;
             break;
         }
-        if (!AddProcessEntry(table, &entry, wow64Self)) failed = step;
+        if (!AddProcessEntry(table, &entry, wow64Self)) {
+            failed = step;
+            break;
+        }
         step = 3;
         more = Process32NextW(snapshot, &entry);
     }
