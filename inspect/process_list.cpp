@@ -222,6 +222,10 @@ INT_PTR CALLBACK ProcessListDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM 
         return TRUE;
     case WM_COMMAND:
         return ProcessList_OnCommand(dialog, wParam);
+    case WM_VKEYTOITEM:
+        return LineListKey(dialog, wParam, lParam);
+    case WM_CHARTOITEM:
+        return LIST_KEY_DEFAULT;
     default:
         return FALSE;
     }

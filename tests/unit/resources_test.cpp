@@ -334,7 +334,7 @@ const ExpectedTemplate kQueryDialog = {132, "进程详细信息", 172, 24, {
 }};
 
 const ExpectedTemplate kProcessListDialog = {150, "选择进程", 240, 214, {
-    {1020, kListBoxClass, nullptr, "", kListB, 0, 0, 240, 194},
+    {1020, kListBoxClass, nullptr, "", kListB | 0x0400, 0, 0, 240, 194},
     {1041, kButtonClass, nullptr, "刷新", kButton, 4, 198, 50, 14},
     {1, kButtonClass, nullptr, "确定", kDefault, 186, 198, 50, 14},
 }};
