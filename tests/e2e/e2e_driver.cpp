@@ -595,10 +595,11 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
                 Sleep(100);
                 ReadList(GetDlgItem(modules, 1020), &got);
             } while (got.size() < want.size() && Now() - start < 10000);
+            // The picture of the list as it opens, before the copy selects every line.
+            Screenshot("module-dialog");
             if (CheckLines(want, got, "module dialog: every module as the target reports it")) {
                 CheckCopyModuleList(modules, want);
             }
-            Screenshot("module-dialog");
             PostMessageW(modules, WM_CLOSE, 0, 0);
             Check(WaitGone(modules, 3000), "module dialog: closed by its close box");
         }
