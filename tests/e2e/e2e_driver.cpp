@@ -28,6 +28,7 @@
 #include "e2e_notices.h"
 #include "e2e_reliability.h"
 #include "e2e_report.h"
+#include "e2e_responsive.h"
 #include "e2e_screen.h"
 #include "e2e_windows.h"
 
@@ -600,6 +601,8 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     Check(WaitGone(dialog, 5000), "process dialog: closed by its close box");
     DrainMapNotices(1000);
+
+    RunResponsiveness(main, query, targetExe, known.pid);
 
     if (measure) {
 #ifdef _WIN64
