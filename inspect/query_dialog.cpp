@@ -7,6 +7,11 @@
 
 DWORD SelectedPid = 0;
 
+// Whether an inspection opened by this dialog is still open. Its region
+// walk handles the UI thread's messages, so a 查询 could reach this dialog
+// while the inspection opens; it does nothing then.
+static BOOL Inspecting = FALSE;
+
 static INT_PTR Query_OnInitDialog(HWND dialog) {
     CenterOnScreen(dialog);
     return TRUE;
@@ -33,6 +38,7 @@ BOOL ReadPidText(LPCWSTR text, DWORD* pid) {
 // and opens ProcessMemoryDialog; this dialog stays open afterwards so that
 // another process can be asked for.
 static INT_PTR Query_OnQuery(HWND dialog) {
+    if (Inspecting) return TRUE;
     int units = static_cast<int>(SendDlgItemMessageW(dialog, IDC_PID, WM_GETTEXTLENGTH, 0, 0)) + 1;
     WCHAR* text = static_cast<WCHAR*>(malloc(static_cast<size_t>(units) * sizeof(WCHAR)));
     if (!text) return TRUE;
@@ -45,7 +51,9 @@ static INT_PTR Query_OnQuery(HWND dialog) {
         return TRUE;
     }
     SelectedPid = pid;
+    Inspecting = TRUE;
     DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_PROCESS_MEMORY), dialog, ProcessMemoryDialog, 0);
+    Inspecting = FALSE;
     return FALSE;
 }
 
