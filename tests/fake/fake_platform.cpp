@@ -1243,6 +1243,17 @@ std::vector<SentMessage> SentTo(HWND dialog) {
     return dialog->sent;
 }
 
+bool PostAndWaitDispatched(HWND window, UINT msg, WPARAM wParam, int timeoutMs) {
+    auto count = [window, msg] {
+        size_t n = 0;
+        for (const SentMessage& m : SentTo(window)) n += m.msg == msg;
+        return n;
+    };
+    size_t before = count();
+    if (!PostMessageW(window, msg, wParam, 0)) return false;
+    return WaitUntil([&] { return count() > before; }, timeoutMs);
+}
+
 std::vector<Placement> Placements(HWND dialog) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     return dialog->placements;

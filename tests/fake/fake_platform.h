@@ -139,6 +139,9 @@ struct SentMessage {
     LPARAM lParam;
 };
 std::vector<SentMessage> SentTo(HWND dialog);
+// Posts a message to the window, from any thread, and waits until it has
+// been dispatched to it (by the thread that handles the window's queue).
+bool PostAndWaitDispatched(HWND window, UINT msg, WPARAM wParam = 0, int timeoutMs = 5000);
 
 struct Placement {
     HWND after;
