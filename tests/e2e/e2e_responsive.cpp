@@ -58,10 +58,13 @@ std::string Clock(HWND main) {
 // Waits for the table to hold `lines` lines; meanwhile reads the main
 // window's clock, and keeps each time it showed while the table was still
 // filling (read before a count short of full). *filled is the time from
-// `start` until full, 0 when it never was.
+// `start` until full, 0 when it never was; *partly how long the table was
+// seen partly filled.
 void WatchFilling(HWND main, HWND dialog, LRESULT lines, DWORD start, std::set<std::string>* clocks,
-                  DWORD* filled) {
+                  DWORD* filled, DWORD* partly) {
     *filled = 0;
+    *partly = 0;
+    DWORD firstPartly = 0;
     HWND table = GetDlgItem(dialog, 1021);
     while (Now() - start < 120000 && !Gone(dialog)) {
         std::string clock = Clock(main);
@@ -70,7 +73,11 @@ void WatchFilling(HWND main, HWND dialog, LRESULT lines, DWORD start, std::set<s
             *filled = Now() - start;
             return;
         }
-        if (count > 0) clocks->insert(clock);
+        if (count > 0) {
+            clocks->insert(clock);
+            if (!firstPartly) firstPartly = Now();
+            *partly = Now() - firstPartly;
+        }
         Sleep(50);
     }
 }
@@ -118,18 +125,21 @@ void RunResponsiveness(HWND main, HWND query, const std::wstring& targetExe, DWO
     Press(GetDlgItem(query, 1013));
     HWND dialog = WaitDialog(kProcessTitle, 30000);
     std::set<std::string> clocks;
-    DWORD filled = 0;
-    if (dialog) WatchFilling(main, dialog, lines, start, &clocks, &filled);
+    DWORD filled = 0, partly = 0;
+    if (dialog) WatchFilling(main, dialog, lines, start, &clocks, &filled, &partly);
     Notice n;
     bool mapped = dialog && WaitNotice(kNoticeCaption, 60000, &n, kMapNotice, dialog);
     DWORD mapAt = Now() - start;
     Log("RESPONSIVE opening of %ld regions: table filled %lu ms and map notice %lu ms after pressing 查询; "
-        "the clock showed %zu times while the table filled",
+        "the clock showed %zu times in the %lu ms the table was seen filling",
         static_cast<long>(lines / 6), static_cast<unsigned long>(filled), static_cast<unsigned long>(mapAt),
-        clocks.size());
+        clocks.size(), static_cast<unsigned long>(partly));
     Check(filled > 0 && mapped, "responsive: the 20,000-region table filled and its map announced");
-    Check(clocks.size() >= 2, "main window: the clock ticks while the 20,000-region table fills", "2 or more times",
-          std::to_string(clocks.size()));
+    // A clock that ticks shows a second time once the table has been
+    // filling for more than a second.
+    size_t times = partly >= 2000 ? 2 : 1;
+    Check(clocks.size() >= times, "main window: the clock ticks while the 20,000-region table fills",
+          std::to_string(times) + " or more times", std::to_string(clocks.size()));
     CheckAnswered(&opening, "during a 20,000-region opening");
     if (mapped) Dismiss(n);
     DrainMapNotices(1500);
