@@ -123,7 +123,8 @@ static void ProcessMemory_OnRefresh(HWND dialog) {
 }
 
 // While the walk runs, a refresh would start a walk inside it and the
-// browsers would open over a half-built table: the commands do nothing.
+// browsers would open over a half-built table: the commands (and the
+// lists' copying keys) do nothing.
 static INT_PTR ProcessMemory_OnCommand(HWND dialog, WPARAM wParam) {
     switch (LOWORD(wParam)) {
     case IDC_REFRESH:  // also what Enter sends
@@ -151,7 +152,7 @@ static INT_PTR ProcessMemory_OnClose(HWND dialog) {
     return TRUE;
 }
 
-INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_INITDIALOG:
         return ProcessMemory_OnInitDialog(dialog);
@@ -163,6 +164,10 @@ INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARA
         return ProcessMemory_OnClose(dialog);
     case WM_COMMAND:
         return ProcessMemory_OnCommand(dialog, wParam);
+    case WM_VKEYTOITEM:  // Ctrl+C would copy a half-built table during the walk
+        return Walking ? LIST_KEY_DEFAULT : LineListKey(dialog, wParam, lParam);
+    case WM_CHARTOITEM:
+        return LIST_KEY_DEFAULT;
     default:
         return FALSE;
     }

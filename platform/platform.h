@@ -383,6 +383,28 @@ BOOL GetModuleInformation(HANDLE process, HMODULE module, LPMODULEINFO info, DWO
 errno_t wcscpy_s(WCHAR* dest, size_t size, const WCHAR* src);
 errno_t wcscat_s(WCHAR* dest, size_t size, const WCHAR* src);
 
+// Copying what a list shows: keys that reach the dialog from its lists, the
+// lists' selection and the clipboard.
+typedef short SHORT;
+typedef HANDLE HGLOBAL;
+#define WM_VKEYTOITEM 0x002E
+#define WM_CHARTOITEM 0x002F
+#define VK_CONTROL 0x11
+#define LB_SETSEL 0x0185
+#define LB_GETSELCOUNT 0x0190
+#define LB_GETSELITEMS 0x0191
+#define CF_UNICODETEXT 13
+#define GMEM_MOVEABLE 0x0002
+SHORT GetKeyState(int key);
+BOOL OpenClipboard(HWND owner);
+BOOL EmptyClipboard(void);
+HANDLE SetClipboardData(UINT format, HANDLE data);
+BOOL CloseClipboard(void);
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
+LPVOID GlobalLock(HGLOBAL memory);
+BOOL GlobalUnlock(HGLOBAL memory);
+HGLOBAL GlobalFree(HGLOBAL memory);
+
 #endif  // _WIN32
 
 // The access masks Morvane asks for, as numbers: the SDK's own

@@ -171,6 +171,7 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
     case LB_RESETCONTENT:
         c.lines.clear();
         c.selection = LB_ERR;
+        c.selected.clear();
         return 0;
     case LB_ADDSTRING:
         c.lines.push_back(ToU16(reinterpret_cast<const WCHAR*>(lParam)));
@@ -191,6 +192,24 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
         for (size_t i = 0; i < line.size(); ++i) out[i] = static_cast<WCHAR>(line[i]);
         out[line.size()] = 0;
         return static_cast<LRESULT>(line.size());
+    }
+    case LB_SETSEL: {
+        int index = static_cast<int>(lParam);
+        if (!c.extendedSelection || index < -1 || index >= static_cast<int>(c.lines.size())) return LB_ERR;
+        for (int i = index < 0 ? 0 : index; i < (index < 0 ? static_cast<int>(c.lines.size()) : index + 1); ++i) {
+            if (wParam) c.selected.insert(i);
+            else c.selected.erase(i);
+        }
+        return 0;
+    }
+    case LB_GETSELCOUNT:
+        return c.extendedSelection ? static_cast<LRESULT>(c.selected.size()) : LB_ERR;
+    case LB_GETSELITEMS: {
+        if (!c.extendedSelection) return LB_ERR;
+        int* out = reinterpret_cast<int*>(lParam);
+        LRESULT n = 0;
+        for (auto it = c.selected.begin(); it != c.selected.end() && n < static_cast<LRESULT>(wParam); ++it) out[n++] = *it;
+        return n;
     }
     case LB_INITSTORAGE:
         c.storageItems += wParam;
@@ -1050,6 +1069,8 @@ void ReleaseHungQueries() {
     hangCv.notify_all();
 }
 
+void ResetClipboard();
+
 void Reset() {
     ReleaseHungQueries();
     // Threads that have finished are joined; one that never ends (a thread
@@ -1106,6 +1127,7 @@ void Reset() {
     w.callHook = nullptr;
     w.active = nullptr;
     lastError = 0;
+    ResetClipboard();
 }
 
 Process& AddProcess(DWORD pid) {
@@ -1243,15 +1265,15 @@ std::vector<SentMessage> SentTo(HWND dialog) {
     return dialog->sent;
 }
 
-bool PostAndWaitDispatched(HWND window, UINT msg, WPARAM wParam, int timeoutMs) {
+bool PostAndWaitDispatched(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto count = [window, msg] {
         size_t n = 0;
         for (const SentMessage& m : SentTo(window)) n += m.msg == msg;
         return n;
     };
     size_t before = count();
-    if (!PostMessageW(window, msg, wParam, 0)) return false;
-    return WaitUntil([&] { return count() > before; }, timeoutMs);
+    if (!PostMessageW(window, msg, wParam, lParam)) return false;
+    return WaitUntil([&] { return count() > before; });
 }
 
 std::vector<Placement> Placements(HWND dialog) {
@@ -1536,6 +1558,132 @@ std::u16string Utf16(const std::string& utf8) {
         }
     }
     return out;
+}
+
+}  // namespace fake
+
+// ---- Keyboard and clipboard -------------------------------------------------
+
+namespace {
+
+struct Clipboard {
+    std::mutex m;
+    std::set<int> keysDown;
+    bool held = false;  // by another program
+    bool open = false;
+    std::u16string text;
+    // Live blocks; a block's handle is the address of its record.
+    std::map<HGLOBAL, std::unique_ptr<std::vector<char>>> globals;
+};
+
+Clipboard& C() {
+    static Clipboard* clipboard = new Clipboard;
+    return *clipboard;
+}
+
+}  // namespace
+
+SHORT GetKeyState(int key) {
+    std::lock_guard<std::mutex> lock(C().m);
+    return static_cast<SHORT>(C().keysDown.count(key) ? 0x8000 : 0);
+}
+
+BOOL OpenClipboard(HWND) {
+    std::lock_guard<std::mutex> lock(C().m);
+    if (C().held || C().open) return FALSE;
+    C().open = true;
+    return TRUE;
+}
+
+BOOL EmptyClipboard(void) {
+    std::lock_guard<std::mutex> lock(C().m);
+    if (!C().open) return FALSE;
+    C().text.clear();
+    return TRUE;
+}
+
+// Takes a terminated UTF-16 text; the block is the clipboard's from then on.
+HANDLE SetClipboardData(UINT format, HANDLE data) {
+    std::lock_guard<std::mutex> lock(C().m);
+    auto it = C().globals.find(data);
+    if (!C().open || format != CF_UNICODETEXT || it == C().globals.end()) return nullptr;
+    const WCHAR* text = reinterpret_cast<const WCHAR*>(it->second->data());
+    size_t units = it->second->size() / sizeof(WCHAR);
+    C().text.clear();
+    for (size_t i = 0; i < units && text[i]; ++i) C().text.push_back(static_cast<char16_t>(text[i]));
+    C().globals.erase(it);
+    return data;
+}
+
+BOOL CloseClipboard(void) {
+    std::lock_guard<std::mutex> lock(C().m);
+    if (!C().open) return FALSE;
+    C().open = false;
+    return TRUE;
+}
+
+HGLOBAL GlobalAlloc(UINT, SIZE_T bytes) {
+    std::lock_guard<std::mutex> lock(C().m);
+    auto block = std::make_unique<std::vector<char>>(bytes, '\x5A');  // not zeroed, as on the platform
+    HGLOBAL handle = block.get();
+    C().globals[handle] = std::move(block);
+    return handle;
+}
+
+LPVOID GlobalLock(HGLOBAL memory) {
+    std::lock_guard<std::mutex> lock(C().m);
+    auto it = C().globals.find(memory);
+    return it == C().globals.end() ? nullptr : it->second->data();
+}
+
+BOOL GlobalUnlock(HGLOBAL) { return FALSE; }
+
+HGLOBAL GlobalFree(HGLOBAL memory) {
+    std::lock_guard<std::mutex> lock(C().m);
+    return C().globals.erase(memory) ? nullptr : memory;
+}
+
+namespace fake {
+
+void ResetClipboard() {
+    std::lock_guard<std::mutex> lock(C().m);
+    C().keysDown.clear();
+    C().held = false;
+    C().open = false;
+    C().text.clear();
+    C().globals.clear();
+}
+
+void SetKeyDown(int key, bool down) {
+    std::lock_guard<std::mutex> lock(C().m);
+    if (down) C().keysDown.insert(key);
+    else C().keysDown.erase(key);
+}
+
+void HoldClipboard(bool held) {
+    std::lock_guard<std::mutex> lock(C().m);
+    C().held = held;
+}
+
+void SetClipboardText(const std::string& utf8) {
+    std::u16string text = Utf16(utf8);
+    std::lock_guard<std::mutex> lock(C().m);
+    C().text = text;
+}
+
+std::string ClipboardText() {
+    std::lock_guard<std::mutex> lock(C().m);
+    return Utf8(C().text);
+}
+
+bool ClipboardOpen() {
+    std::lock_guard<std::mutex> lock(C().m);
+    return C().open;
+}
+
+int LiveGlobals() {
+    std::lock_guard<std::mutex> lock(C().m);
+    return static_cast<int>(C().globals.size());
 }
 
 }  // namespace fake

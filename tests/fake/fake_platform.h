@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,10 @@ struct Control {
     LPARAM range = 0;
     WPARAM position = 0;
     std::vector<UINT> messages;         // every message it was sent, in order
+    // A list of extended selection (LBS_EXTENDEDSEL) and its selected lines;
+    // a list without it refuses the selection messages of many lines.
+    bool extendedSelection = false;
+    std::set<int> selected;
 };
 
 // A dialog window as the test drives it. `proc` may be null when the test
@@ -141,7 +146,7 @@ struct SentMessage {
 std::vector<SentMessage> SentTo(HWND dialog);
 // Posts a message to the window, from any thread, and waits until it has
 // been dispatched to it (by the thread that handles the window's queue).
-bool PostAndWaitDispatched(HWND window, UINT msg, WPARAM wParam = 0, int timeoutMs = 5000);
+bool PostAndWaitDispatched(HWND window, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
 
 struct Placement {
     HWND after;
@@ -256,6 +261,19 @@ private:
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 // Joins every thread started with this routine so far.
 void JoinThreads(LPTHREAD_START_ROUTINE routine);
+
+// ---- Keyboard and clipboard ----------------------------------------------
+
+// Whether GetKeyState reports the key down.
+void SetKeyDown(int key, bool down);
+// Another program holds the clipboard open: OpenClipboard fails.
+void HoldClipboard(bool held);
+void SetClipboardText(const std::string& utf8);
+// The CF_UNICODETEXT text on the clipboard, as UTF-8.
+std::string ClipboardText();
+bool ClipboardOpen();
+// Memory blocks from GlobalAlloc neither freed nor handed to the clipboard.
+int LiveGlobals();
 
 // UTF-16 to UTF-8, for assertions.
 std::string Utf8(const WCHAR* text);

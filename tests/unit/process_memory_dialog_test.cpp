@@ -393,16 +393,21 @@ TEST_F(ProcessMemory, OpensTheHeapAndModuleBrowsersOwnedByItself) {
 // the dialog's own procedure runs inside its walk.
 TEST_F(ProcessMemory, CommandsDuringTheWalkDoNothing) {
     AddInspectedProcess();
+    fake::SetClipboardText("before");
+    fake::SetKeyDown(VK_CONTROL, true);
     HWND d = dialog;
+    LPARAM table = reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_REGIONS));
     bool dispatched = false;
     {
-        WhileTheWalkWaits waits([d, &dispatched] {
+        WhileTheWalkWaits waits([d, table, &dispatched] {
             dispatched = fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_REFRESH, BN_CLICKED)) &&
                          fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_SHOW_HEAPS, BN_CLICKED)) &&
-                         fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_SHOW_MODULES, BN_CLICKED));
+                         fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_SHOW_MODULES, BN_CLICKED)) &&
+                         fake::PostAndWaitDispatched(d, WM_VKEYTOITEM, MAKEWPARAM('C', 0), table);
         });
         EXPECT_EQ(TRUE, fake::Send(dialog, WM_INITDIALOG));
     }
+    fake::SetKeyDown(VK_CONTROL, false);
 
     EXPECT_TRUE(dispatched) << "the commands reach the dialog during its walk";
     EXPECT_TRUE(fake::OpenedDialogs().empty());
@@ -412,6 +417,7 @@ TEST_F(ProcessMemory, CommandsDuringTheWalkDoNothing) {
     EXPECT_EQ(12u, fake::Lines(dialog, IDC_REGIONS).size());
     EXPECT_TRUE(fake::Boxes().empty());
     EXPECT_FALSE(TakeRequest().pending);
+    EXPECT_EQ("before", fake::ClipboardText()) << "Ctrl+C copies nothing of a half-built table";
 }
 
 // A pass asked for while the walk rebuilds the lists would draw them
