@@ -512,9 +512,12 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     HANDLE targetQuery = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, known.pid);
     std::vector<WalkedRegion> walked;
     {
-        // The table is filled while the dialog opens; the map follows.
-        std::vector<std::string> unused;
-        ReadList(GetDlgItem(dialog, 1021), &unused, 30000);
+        // The table fills while the dialog opens, and the dialog answers
+        // meanwhile: its lines are read once there are as many as the
+        // target has regions. The map follows.
+        LRESULT want = static_cast<LRESULT>(WalkAddressSpace(targetQuery).size() * 6);
+        DWORD start = Now();
+        while (ListCount(GetDlgItem(dialog, 1021), 30000) < want && Now() - start < 30000) Sleep(20);
     }
     CheckCounters(dialog, known.pid);
     CheckRegionTable(dialog, targetQuery, "at opening", &walked);
