@@ -28,6 +28,7 @@
 #define APIENTRY
 
 typedef int BOOL;
+typedef BOOL* PBOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
 typedef unsigned int DWORD;
@@ -178,6 +179,16 @@ typedef HICON__* HICON;
 #define LF32_FREE 0x00000002
 #define LF32_MOVEABLE 0x00000004
 
+// The process list: its snapshot, the bitness of a process and the name
+// comparison it is sorted by.
+#define TH32CS_SNAPPROCESS 0x00000002
+#define MAX_PATH 260
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
+#define WM_NEXTDLGCTL 0x0028
+#define LBN_DBLCLK 2
+
 #define ERROR_SUCCESS 0
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_NO_MORE_FILES 18
@@ -282,6 +293,20 @@ struct HEAPENTRY32 {
 };
 typedef HEAPENTRY32* LPHEAPENTRY32;
 
+struct PROCESSENTRY32W {
+    DWORD dwSize;
+    DWORD cntUsage;
+    DWORD th32ProcessID;
+    ULONG_PTR th32DefaultHeapID;
+    DWORD th32ModuleID;
+    DWORD cntThreads;
+    DWORD th32ParentProcessID;
+    LONG pcPriClassBase;
+    DWORD dwFlags;
+    WCHAR szExeFile[MAX_PATH];
+};
+typedef PROCESSENTRY32W* LPPROCESSENTRY32W;
+
 struct MODULEINFO {
     LPVOID lpBaseOfDll;
     DWORD SizeOfImage;
@@ -354,6 +379,11 @@ BOOL Heap32ListFirst(HANDLE snapshot, LPHEAPLIST32 record);
 BOOL Heap32ListNext(HANDLE snapshot, LPHEAPLIST32 record);
 BOOL Heap32First(LPHEAPENTRY32 entry, DWORD pid, ULONG_PTR heapId);
 BOOL Heap32Next(LPHEAPENTRY32 entry);
+BOOL Process32FirstW(HANDLE snapshot, LPPROCESSENTRY32W entry);
+BOOL Process32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry);
+HANDLE GetCurrentProcess(void);
+BOOL IsWow64Process(HANDLE process, PBOOL wow64);
+int CompareStringOrdinal(LPCWSTR a, int aLength, LPCWSTR b, int bLength, BOOL ignoreCase);
 BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status);
 void GetLocalTime(LPSYSTEMTIME time);
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
@@ -411,3 +441,5 @@ HGLOBAL GlobalFree(HGLOBAL memory);
 // PROCESS_ALL_ACCESS differs between header versions.
 #define MORVANE_ACCESS_QUERY 0x0400u
 #define MORVANE_ACCESS_COUNTERS 0x0410u
+// Query-limited information: enough to ask a process's bitness.
+#define MORVANE_ACCESS_LIMITED 0x1000u

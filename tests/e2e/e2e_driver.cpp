@@ -27,6 +27,7 @@
 #include "e2e_copy.h"
 #include "e2e_expect.h"
 #include "e2e_notices.h"
+#include "e2e_process_list.h"
 #include "e2e_reliability.h"
 #include "e2e_report.h"
 #include "e2e_responsive.h"
@@ -504,8 +505,9 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
         if (late) Log("  %d map pass notice(s) after the failed dialog closed", late);
     }
 
-    // ---- process memory dialog on the target
-    SetText(pidField, std::to_wstring(known.pid).c_str());
+    // ---- process memory dialog on the target, chosen from the process list
+    // (typed when the choice failed, so that the run goes on)
+    if (!ChooseFromProcessList(query, known.pid, "e2e_target.exe")) SetText(pidField, std::to_wstring(known.pid).c_str());
     Press(queryButton);
     HWND dialog = WaitDialog(L"进程虚拟内存信息", 10000);
     if (!Check(dialog != nullptr, "process dialog opened for the target")) return;

@@ -60,7 +60,8 @@ struct KernelHandle {
     bool closed = false;
     DWORD pid = 0;
     DWORD access = 0;
-    int cursor = 0;  // next heap of a snapshot
+    int cursor = 0;  // next heap or process of a snapshot
+    bool processList = false;  // a snapshot of the processes
     // events
     std::mutex m;
     std::condition_variable cv;
@@ -111,6 +112,11 @@ struct World {
     std::function<void(const fake::DrawnLine&)> lineHook;
     std::function<void(const std::string&)> callHook;
     HWND active = nullptr;  // the last window placed with SetWindowPos
+    // the process snapshot
+    std::vector<DWORD> processOrder;
+    bool processSnapshotFails = false;
+    fake::StepFailure processStepFailure;
+    bool selfWow64 = false;
 };
 
 World& W() {
@@ -755,6 +761,15 @@ BOOL CloseHandle(HANDLE handle) {
 
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD pid) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (flags == TH32CS_SNAPPROCESS) {
+        if (W().processSnapshotFails) {
+            lastError = ERROR_ACCESS_DENIED;
+            return INVALID_HANDLE_VALUE;
+        }
+        KernelHandle* k = NewHandle(Kind::Snapshot);
+        k->processList = true;
+        return k;
+    }
     auto it = W().processes.find(pid);
     if (flags != TH32CS_SNAPHEAPLIST || it == W().processes.end() || it->second.snapshotFails) {
         lastError = it == W().processes.end() ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED;
@@ -844,6 +859,71 @@ BOOL Heap32First(LPHEAPENTRY32 entry, DWORD pid, ULONG_PTR heapId) {
 }
 
 BOOL Heap32Next(LPHEAPENTRY32 entry) { return BlockStep(entry); }
+
+namespace {
+
+// One step of the process snapshot, which the world is read through live.
+BOOL ProcessStep(HANDLE snapshot, LPPROCESSENTRY32W entry, bool first) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(snapshot);
+    if (!k || k->closed || !k->processList || !entry || entry->dwSize != sizeof(PROCESSENTRY32W)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (first) k->cursor = 0;
+    if (W().processStepFailure.step == k->cursor) {
+        lastError = W().processStepFailure.error;
+        return FALSE;
+    }
+    if (k->cursor >= static_cast<int>(W().processOrder.size())) {
+        lastError = ERROR_NO_MORE_FILES;
+        return FALSE;
+    }
+    DWORD pid = W().processOrder[static_cast<size_t>(k->cursor++)];
+    const std::u16string& name = W().processes[pid].exeName;
+    entry->th32ProcessID = pid;
+    size_t n = std::min(name.size(), static_cast<size_t>(MAX_PATH - 1));
+    for (size_t i = 0; i < n; ++i) entry->szExeFile[i] = static_cast<WCHAR>(name[i]);
+    entry->szExeFile[n] = 0;
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL Process32FirstW(HANDLE snapshot, LPPROCESSENTRY32W entry) { return ProcessStep(snapshot, entry, true); }
+BOOL Process32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry) { return ProcessStep(snapshot, entry, false); }
+
+HANDLE GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+
+// Answers for the current process and for a process opened with query
+// rights (query-limited or full).
+BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (process == GetCurrentProcess()) {
+        *wow64 = W().selfWow64;
+        return TRUE;
+    }
+    KernelHandle* k = AsKernel(process);
+    fake::Process* p = ProcessOf(k);
+    if (!p || k->kind != Kind::Process || !(k->access & (MORVANE_ACCESS_LIMITED | PROCESS_QUERY_INFORMATION))) {
+        lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    *wow64 = p->wow64;
+    return TRUE;
+}
+
+// Ordinal, with ASCII letters folded when case is ignored.
+int CompareStringOrdinal(LPCWSTR a, int aLength, LPCWSTR b, int bLength, BOOL ignoreCase) {
+    size_t na = aLength < 0 ? static_cast<size_t>(lstrlenW(a)) : static_cast<size_t>(aLength);
+    size_t nb = bLength < 0 ? static_cast<size_t>(lstrlenW(b)) : static_cast<size_t>(bLength);
+    auto fold = [ignoreCase](WCHAR c) { return ignoreCase && c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c; };
+    for (size_t i = 0; i < na && i < nb; ++i) {
+        int d = static_cast<int>(fold(a[i])) - static_cast<int>(fold(b[i]));
+        if (d) return d < 0 ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+    }
+    return na == nb ? CSTR_EQUAL : na < nb ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+}
 
 BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
@@ -1126,12 +1206,17 @@ void Reset() {
     w.lineHook = nullptr;
     w.callHook = nullptr;
     w.active = nullptr;
+    w.processOrder.clear();
+    w.processSnapshotFails = false;
+    w.processStepFailure = {};
+    w.selfWow64 = false;
     lastError = 0;
     ResetClipboard();
 }
 
 Process& AddProcess(DWORD pid) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!W().processes.count(pid)) W().processOrder.push_back(pid);
     W().processes[pid] = Process();
     return W().processes[pid];
 }
@@ -1139,6 +1224,8 @@ Process& AddProcess(DWORD pid) {
 void RemoveProcess(DWORD pid) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     W().processes.erase(pid);
+    auto& order = W().processOrder;
+    order.erase(std::remove(order.begin(), order.end(), pid), order.end());
 }
 
 std::vector<OpenCall> OpenCalls() {
@@ -1434,6 +1521,17 @@ bool EventManualReset(HANDLE event) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     KernelHandle* k = AsKernel(event);
     return k && k->kind == Kind::Event && k->manual;
+}
+
+void SetProcessSnapshotFaults(bool snapshotFails, StepFailure stepFailure) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().processSnapshotFails = snapshotFails;
+    W().processStepFailure = stepFailure;
+}
+
+void SetSelfWow64(bool wow64) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().selfWow64 = wow64;
 }
 
 void SetMemoryStatus(const MEMORYSTATUSEX& status) {

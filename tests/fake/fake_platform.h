@@ -71,6 +71,8 @@ struct Process {
     bool snapshotFails = false;
     StepFailure heapListFailure;
     StepFailure blockFailure;
+    std::u16string exeName;                 // its name in the process snapshot
+    bool wow64 = false;                     // IsWow64Process answers this for it
 };
 
 // Everything is cleared: processes, windows, records, hooks, failures.
@@ -261,6 +263,15 @@ private:
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 // Joins every thread started with this routine so far.
 void JoinThreads(LPTHREAD_START_ROUTINE routine);
+
+// ---- The process snapshot ----------------------------------------------
+
+// CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS) lists every process by its
+// exeName, in the order the processes were added. It fails when
+// `snapshotFails`; its steps fail as `stepFailure` says.
+void SetProcessSnapshotFaults(bool snapshotFails, StepFailure stepFailure = {});
+// What IsWow64Process answers for the current process.
+void SetSelfWow64(bool wow64);
 
 // ---- Keyboard and clipboard ----------------------------------------------
 

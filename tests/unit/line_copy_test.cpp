@@ -82,21 +82,30 @@ TEST_F(LineCopy, SelectedLinesInListOrderElseEveryLine) {
     }
 }
 
-// The heap list selects one line, since a selection starts a block walk:
-// Ctrl+C copies that line (every line when none is selected), and Ctrl+A
-// neither selects nor starts anything.
-TEST_F(LineCopy, HeapListCopiesItsOneLine) {
-    HWND dialog = Dialog(IDD_HEAP, HeapDialog, IDC_HEAP_LIST, {"第1个堆的信息----默认堆", "第2个堆的信息"}, false);
-    EXPECT_EQ(-2, Key(dialog, 'C'));
-    EXPECT_EQ("第1个堆的信息----默认堆\r\n第2个堆的信息", fake::ClipboardText());
+// The heap list selects one line, since a selection starts a block walk,
+// and so does the process list: Ctrl+C copies that line (every line when
+// none is selected), and Ctrl+A neither selects nor starts anything.
+TEST_F(LineCopy, OneLineListsCopyTheirOneLine) {
+    const CopyList oneLineLists[] = {
+        {"heap list", IDD_HEAP, HeapDialog, IDC_HEAP_LIST},
+        {"process list", IDD_PROCESS_LIST, ProcessListDialog, IDC_PROCESS_LIST},
+    };
+    for (const CopyList& l : oneLineLists) {
+        SCOPED_TRACE(l.name);
+        fake::Reset();
+        HWND dialog = Dialog(l.templateId, l.proc, l.listId, {"第1个堆的信息----默认堆", "第2个堆的信息"}, false);
+        EXPECT_EQ(-2, Key(dialog, 'C'));
+        EXPECT_EQ("第1个堆的信息----默认堆\r\n第2个堆的信息", fake::ClipboardText());
 
-    SendMessageW(list, LB_SETCURSEL, 1, 0);
-    EXPECT_EQ(-2, Key(dialog, 'C'));
-    EXPECT_EQ("第2个堆的信息", fake::ClipboardText());
+        SendMessageW(list, LB_SETCURSEL, 1, 0);
+        EXPECT_EQ(-2, Key(dialog, 'C'));
+        EXPECT_EQ("第2个堆的信息", fake::ClipboardText());
 
-    EXPECT_EQ(-2, Key(dialog, 'A'));
-    EXPECT_EQ(1, SendMessageW(list, LB_GETCURSEL, 0, 0));
-    EXPECT_EQ(0, fake::OpenThreadHandles());
+        EXPECT_EQ(-2, Key(dialog, 'A'));
+        EXPECT_EQ(1, SendMessageW(list, LB_GETCURSEL, 0, 0));
+        EXPECT_EQ(0, fake::OpenThreadHandles());
+        EXPECT_EQ(-1, fake::Send(dialog, WM_CHARTOITEM, MAKEWPARAM('c', 0), reinterpret_cast<LPARAM>(list)));
+    }
 }
 
 // Every other key, and C and A without Ctrl, get the list's own handling

@@ -167,15 +167,17 @@ TEST_F(Query, OnlyTheCloseBoxEndsIt) {
 }
 
 // The inspection's region walk handles the UI thread's messages while it
-// waits for regions; a 查询 that reaches this dialog meanwhile starts
-// nothing.
+// waits for regions; a 查询 or 进程列表 that reaches this dialog meanwhile
+// opens nothing.
 TEST_F(Query, NoSecondInspectionStartsWhileOneOpens) {
     fake::AddProcess(5).regions.push_back({0, 0x10000, 0, MEM_FREE, 0, 0});
     HWND d = dialog;
     bool dispatched = false;
     fake::Hold hold("VirtualQueryEx");
     std::thread during([&] {
-        if (hold.WaitReached()) dispatched = fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_QUERY, BN_CLICKED));
+        if (hold.WaitReached())
+            dispatched = fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_QUERY, BN_CLICKED)) &&
+                         fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_SHOW_PROCESS_LIST, BN_CLICKED));
         hold.Release();
     });
 

@@ -326,10 +326,17 @@ const ExpectedTemplate kMainWindow = {131, "Morvane by Quorvid", 288, 194, {
     {1026, kNamed, "msctls_progress32", "", kGauge, 13, 148, 33, 37},
 }};
 
-const ExpectedTemplate kQueryDialog = {132, "进程详细信息", 123, 24, {
+const ExpectedTemplate kQueryDialog = {132, "进程详细信息", 172, 24, {
     {-1, kStaticClass, nullptr, "PID", kLabel, 4, 4, 13, 8},
     {1005, kEditClass, nullptr, "", kIn, 19, 4, 63, 12},
     {1013, kButtonClass, nullptr, "查询", kButton, 86, 4, 35, 12},
+    {1040, kButtonClass, nullptr, "进程列表", kButton, 125, 4, 44, 12},
+}};
+
+const ExpectedTemplate kProcessListDialog = {150, "选择进程", 240, 214, {
+    {1020, kListBoxClass, nullptr, "", kListB | 0x0400, 0, 0, 240, 194},
+    {1041, kButtonClass, nullptr, "刷新", kButton, 4, 198, 50, 14},
+    {1, kButtonClass, nullptr, "确定", kDefault, 186, 198, 50, 14},
 }};
 
 const ExpectedTemplate kProcessMemoryDialog = {135, "进程虚拟内存信息", 606, 306, {
@@ -412,6 +419,7 @@ TEST(DialogTemplates, QueryDialogLayout) { CheckTemplate(kQueryDialog); }
 TEST(DialogTemplates, ProcessMemoryDialogLayout) { CheckTemplate(kProcessMemoryDialog); }
 TEST(DialogTemplates, HeapDialogLayout) { CheckTemplate(kHeapDialog); }
 TEST(DialogTemplates, ModuleDialogLayout) { CheckTemplate(kModuleDialog); }
+TEST(DialogTemplates, ProcessListDialogLayout) { CheckTemplate(kProcessListDialog); }
 
 // The parser itself, on a template built by hand: a wrong offset anywhere
 // would shift every later field.
@@ -476,7 +484,8 @@ TEST(ResourceFile, HoldsTheProgramsResourcesAndNoOthers) {
     const std::set<std::string> want = {
         "type #5 name #131 language 2052",  "type #5 name #132 language 2052",
         "type #5 name #135 language 2052",  "type #5 name #141 language 2052",
-        "type #5 name #145 language 2052",  "type #3 name #1 language 2052",
+        "type #5 name #145 language 2052",  "type #5 name #150 language 2052",
+        "type #3 name #1 language 2052",
         "type #14 name #138 language 2052", "type #16 name #1 language 2052",
         "type #24 name #1 language 2052",
     };
