@@ -27,6 +27,35 @@ static BOOL MapWanted = FALSE;
 // notice would bring the next.
 static BOOL FirstPaintSeen = FALSE;
 
+// Whether the dialog's region walk is running. The walk handles the UI
+// thread's messages while it waits, so this dialog's procedure runs inside
+// it: its commands then do nothing, a map asked for is held until the walk
+// has finished the lists (a pass drawn now would show them half-built),
+// and closing the dialog stops the walk.
+static BOOL Walking = FALSE;
+static BOOL MapHeld = FALSE;
+static BOOL HeldMapAnnounces = FALSE;
+static BOOL ClosedDuringWalk = FALSE;
+
+static int WalkForDialog() {
+    Walking = TRUE;
+    MapHeld = FALSE;
+    HeldMapAnnounces = FALSE;
+    ClosedDuringWalk = FALSE;
+    int walked = WalkRegions();
+    Walking = FALSE;
+    return walked;
+}
+
+static void AskForMap(BOOL announce) {
+    if (!Walking) {
+        RequestMemoryMap(announce);
+        return;
+    }
+    MapHeld = TRUE;
+    if (announce) HeldMapAnnounces = TRUE;
+}
+
 // A coded error text for the last-error value the failed routine left.
 static void ShowCodedError(HWND dialog, LPCWSTR format) {
     DWORD code = GetLastError();
@@ -45,13 +74,17 @@ static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
         EndDialog(dialog, 0);
         return FALSE;
     }
-    if (!WalkRegions()) {
+    int walked = WalkForDialog();
+    if (ClosedDuringWalk) return FALSE;  // already ended, with nothing to tell
+    if (!walked) {
         ShowCodedError(dialog, L"显示虚拟内存表有错误发生\n错误码:0x%08x");
         EndDialog(dialog, 0);
         return FALSE;
     }
-    // The map is asked for by the first paint, not here.
+    // The map is asked for by the first paint, not here; a paint during
+    // the walk asked already, and its request was held until now.
     MapWanted = TRUE;
+    if (MapHeld) RequestMemoryMap(HeldMapAnnounces);
     return TRUE;
 }
 
@@ -59,19 +92,19 @@ static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
 // asked for now could finish before that erase and be wiped, so the request
 // is posted and made once the platform's painting for this message is over.
 static INT_PTR ProcessMemory_OnPaint(HWND dialog) {
-    if (!MapWanted) return FALSE;
+    if (!MapWanted && !Walking) return FALSE;
     BOOL announce = !FirstPaintSeen;
     FirstPaintSeen = TRUE;
     if (!PostMessageW(dialog, WM_REQUEST_MEMORY_MAP, static_cast<WPARAM>(announce), 0)) {
         // Without the posted message the map would never come; asking at
         // once at least draws it.
-        RequestMemoryMap(announce);
+        AskForMap(announce);
     }
     return FALSE;
 }
 
 static INT_PTR ProcessMemory_OnRequestMemoryMap(WPARAM wParam) {
-    RequestMemoryMap(wParam != 0 ? TRUE : FALSE);
+    AskForMap(wParam != 0 ? TRUE : FALSE);
     return TRUE;
 }
 
@@ -79,27 +112,44 @@ static INT_PTR ProcessMemory_OnRequestMemoryMap(WPARAM wParam) {
 // for only when the region lists were rebuilt.
 static void ProcessMemory_OnRefresh(HWND dialog) {
     if (!ShowCounters()) ShowCodedError(dialog, L"显示简单信息有错误发生\n错误码:0x%08x");
-    if (WalkRegions()) {
+    int walked = WalkForDialog();
+    if (ClosedDuringWalk) return;
+    if (walked) {
+        // Any request held during the walk is served by this one.
         RequestMemoryMap(TRUE);
     } else {
         ShowCodedError(dialog, L"显示虚拟内存表有错误发生,内存分布无法显示\n错误码:0x%08x");
     }
 }
 
+// While the walk runs, a refresh would start a walk inside it and the
+// browsers would open over a half-built table: the commands (and the
+// lists' copying keys) do nothing.
 static INT_PTR ProcessMemory_OnCommand(HWND dialog, WPARAM wParam) {
     switch (LOWORD(wParam)) {
     case IDC_REFRESH:  // also what Enter sends
-        ProcessMemory_OnRefresh(dialog);
+        if (!Walking) ProcessMemory_OnRefresh(dialog);
         return FALSE;
     case IDC_SHOW_HEAPS:
-        DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_HEAP), dialog, HeapDialog, 0);
+        if (!Walking) DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_HEAP), dialog, HeapDialog, 0);
         return FALSE;
     case IDC_SHOW_MODULES:
-        DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_MODULE), dialog, ModuleDialog, 0);
+        if (!Walking) DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_MODULE), dialog, ModuleDialog, 0);
         return FALSE;
     default:  // Escape among them
         return TRUE;
     }
+}
+
+// Closing during the walk stops it at once; the opening or refresh that
+// ran it then ends quietly.
+static INT_PTR ProcessMemory_OnClose(HWND dialog) {
+    if (Walking) {
+        ClosedDuringWalk = TRUE;
+        StopRegionWalk();
+    }
+    EndDialog(dialog, 0);
+    return TRUE;
 }
 
 INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -111,12 +161,11 @@ INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARA
     case WM_REQUEST_MEMORY_MAP:
         return ProcessMemory_OnRequestMemoryMap(wParam);
     case WM_CLOSE:
-        EndDialog(dialog, 0);
-        return TRUE;
+        return ProcessMemory_OnClose(dialog);
     case WM_COMMAND:
         return ProcessMemory_OnCommand(dialog, wParam);
-    case WM_VKEYTOITEM:
-        return LineListKey(dialog, wParam, lParam);
+    case WM_VKEYTOITEM:  // Ctrl+C would copy a half-built table during the walk
+        return Walking ? LIST_KEY_DEFAULT : LineListKey(dialog, wParam, lParam);
     case WM_CHARTOITEM:
         return LIST_KEY_DEFAULT;
     default:

@@ -7,6 +7,11 @@
 
 DWORD SelectedPid = 0;
 
+// Whether an inspection opened by this dialog is still open. Its region
+// walk handles the UI thread's messages, so a 查询 or 进程列表 could reach
+// this dialog while the inspection opens; they do nothing then.
+static BOOL Inspecting = FALSE;
+
 static INT_PTR Query_OnInitDialog(HWND dialog) {
     CenterOnScreen(dialog);
     return TRUE;
@@ -33,6 +38,7 @@ BOOL ReadPidText(LPCWSTR text, DWORD* pid) {
 // and opens ProcessMemoryDialog; this dialog stays open afterwards so that
 // another process can be asked for.
 static INT_PTR Query_OnQuery(HWND dialog) {
+    if (Inspecting) return TRUE;
     int units = static_cast<int>(SendDlgItemMessageW(dialog, IDC_PID, WM_GETTEXTLENGTH, 0, 0)) + 1;
     WCHAR* text = static_cast<WCHAR*>(malloc(static_cast<size_t>(units) * sizeof(WCHAR)));
     if (!text) return TRUE;
@@ -45,13 +51,16 @@ static INT_PTR Query_OnQuery(HWND dialog) {
         return TRUE;
     }
     SelectedPid = pid;
+    Inspecting = TRUE;
     DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_PROCESS_MEMORY), dialog, ProcessMemoryDialog, 0);
+    Inspecting = FALSE;
     return FALSE;
 }
 
 // Opens the process list; a process chosen there has its PID in the field
 // now, and the focus goes to "查询", which the user presses as after typing.
 static INT_PTR Query_OnProcessList(HWND dialog) {
+    if (Inspecting) return FALSE;
     INT_PTR chosen = DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_PROCESS_LIST), dialog, ProcessListDialog,
                                      reinterpret_cast<LPARAM>(dialog));
     if (chosen == IDOK) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_QUERY)), TRUE);

@@ -242,22 +242,52 @@ RegionFeed* StartRegionFeed(HANDLE process) {
     return feed;
 }
 
-// Fills the table from the feed until the queries end or none has come for
-// `stallLimitMs`; either way the walk ends with what was read.
-void TakeFedRegions(RegionFeed* feed, TableFill* fill, DWORD stallLimitMs) {
+// Set by StopRegionWalk; the running walk ends at its next look at it.
+BOOL WalkStopRequested = FALSE;
+
+// The longest stretch the UI thread spends taking and appending regions
+// before it looks at its messages again.
+#define REGION_SLICE_MS 40
+
+// Handles what is queued for the UI thread, keyboard input of the active
+// dialog through its dialog handling (Enter, Escape, Tab). Nothing in this
+// program posts WM_QUIT, so it is not looked for here.
+void HandleQueuedMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        HWND active = GetActiveWindow();
+        if (active && IsDialogMessageW(active, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// Fills the table from the feed until the queries end, none has come for
+// `stallLimitMs` or the walk is stopped; the walk ends with what was read.
+// The UI thread's windows keep answering meanwhile: it waits for regions
+// and for its own messages at once, handles those as they come, and takes
+// regions in slices of at most REGION_SLICE_MS between two looks at them.
+// FALSE when the walk was stopped.
+BOOL TakeFedRegions(RegionFeed* feed, TableFill* fill, DWORD stallLimitMs) {
     MEMORY_BASIC_INFORMATION taken[2 * REGION_FEED_BATCH];
     DWORD lastArrival = GetTickCount();
+    DWORD sliceStart = lastArrival;
     for (;;) {
         BOOL finished = FALSE;
         DWORD n = TakeOver(feed, taken, 2 * REGION_FEED_BATCH, &finished);
         for (DWORD i = 0; i < n; ++i) AddRegion(fill, taken[i]);
-        if (finished) return;
+        if (finished) return TRUE;
+        DWORD now = GetTickCount();
         if (n > 0) {
-            lastArrival = GetTickCount();
-            continue;
+            lastArrival = now;
+            if (now - sliceStart < REGION_SLICE_MS) continue;
+        } else if (now - lastArrival >= stallLimitMs) {
+            return TRUE;
         }
-        if (GetTickCount() - lastArrival >= stallLimitMs) return;
-        WaitForSingleObject(feed->ready, REGION_FEED_POLL_MS);
+        MsgWaitForMultipleObjects(1, &feed->ready, FALSE, n > 0 ? 0 : REGION_FEED_POLL_MS, QS_ALLINPUT);
+        HandleQueuedMessages();
+        if (WalkStopRequested) return FALSE;
+        sliceStart = GetTickCount();
     }
 }
 
@@ -283,6 +313,8 @@ DWORD WINAPI QueryRegions(LPVOID param) {
     LetGoOfRegionFeed(feed);
     return 0;
 }
+
+void StopRegionWalk() { WalkStopRequested = TRUE; }
 
 void InitRegionLists() {
     if (RegionListsReady) return;
@@ -328,6 +360,7 @@ int WalkRegions() { return WalkRegionsWithStallLimit(REGION_STALL_LIMIT_MS); }
 int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
     InitRegionLists();
     EmptyRegionLists();
+    WalkStopRequested = FALSE;
 
     HANDLE process = OpenProcess(MORVANE_ACCESS_QUERY, FALSE, SelectedPid);
     if (!process) {
@@ -346,16 +379,23 @@ int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
     ReserveTableLines(table, fill.reserved);
 
     RegionFeed* feed = StartRegionFeed(process);
+    BOOL stopped = FALSE;
     if (feed) {
-        TakeFedRegions(feed, &fill, stallLimitMs);
+        stopped = !TakeFedRegions(feed, &fill, stallLimitMs);
         ReleaseRegionFeed(feed);
     } else {
-        // No thread for the queries: they are made here instead.
+        // No thread for the queries: they are made here instead, and the
+        // UI thread answers no message until they end (or, for a process
+        // that ends while it is asked, may never answer again).
         QueryEachRegion(process, RegionWalkLimit, AddQueriedRegion, &fill);
     }
 
-    SendMessageW(table, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(table, nullptr, TRUE);
+    // A stopped walk belongs to a dialog that has closed: nothing more is
+    // written into it.
+    if (!stopped) {
+        SendMessageW(table, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(table, nullptr, TRUE);
+    }
     CloseHandle(process);
     return 1;
 }

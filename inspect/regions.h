@@ -47,8 +47,15 @@ bool SpanOfRegion(ULONGLONG base, ULONGLONG size, RegionSpan* span);
 // Walks the address space of SelectedPid from 0 upward, six lines a region
 // into the region table of ProcessMemoryDialog, and keeps the committed and
 // reserved spans. Returns 1 when the walk ran; 0 with last-error 1 when the
-// process cannot be opened (after the notice "无法执行!").
+// process cannot be opened (after the notice "无法执行!"). While it waits for
+// regions the UI thread handles its messages, so the dialog procedures may
+// run inside it.
 int WalkRegions();
+
+// Ends the running walk at once, as soon as the message being handled
+// returns to it: with what was read, writing nothing more into the table.
+// For a dialog that closes during its walk; the walk still returns 1.
+void StopRegionWalk();
 
 // The walk's platform queries are made by a thread of their own, which hands
 // the regions over as they come; the walk ends, with what was read, when

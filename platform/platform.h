@@ -148,6 +148,10 @@ typedef HICON__* HICON;
 
 #define PS_SOLID 0
 
+// Message queue.
+#define PM_REMOVE 0x0001
+#define QS_ALLINPUT 0x04FF
+
 // Processes and memory.
 #define PROCESS_VM_READ 0x0010
 #define PROCESS_QUERY_INFORMATION 0x0400
@@ -206,6 +210,16 @@ struct POINT {
     LONG y;
 };
 typedef POINT* LPPOINT;
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+typedef MSG* LPMSG;
 
 struct SYSTEMTIME {
     WORD wYear;
@@ -332,6 +346,11 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
 HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
 LRESULT SendMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+BOOL PeekMessageW(LPMSG msg, HWND window, UINT first, UINT last, UINT remove);
+BOOL TranslateMessage(const MSG* msg);
+LRESULT DispatchMessageW(const MSG* msg);
+BOOL IsDialogMessageW(HWND dialog, LPMSG msg);
+HWND GetActiveWindow(void);
 int GetSystemMetrics(int index);
 BOOL GetWindowRect(HWND window, LPRECT rect);
 BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
@@ -371,6 +390,7 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL ini
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask);
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID param,
                     DWORD flags, LPDWORD threadId);
 DWORD GetLastError(void);

@@ -30,6 +30,7 @@
 #include "e2e_process_list.h"
 #include "e2e_reliability.h"
 #include "e2e_report.h"
+#include "e2e_responsive.h"
 #include "e2e_screen.h"
 #include "e2e_windows.h"
 
@@ -513,9 +514,12 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     HANDLE targetQuery = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, known.pid);
     std::vector<WalkedRegion> walked;
     {
-        // The table is filled while the dialog opens; the map follows.
-        std::vector<std::string> unused;
-        ReadList(GetDlgItem(dialog, 1021), &unused, 30000);
+        // The table fills while the dialog opens, and the dialog answers
+        // meanwhile: its lines are read once there are as many as the
+        // target has regions. The map follows.
+        LRESULT want = static_cast<LRESULT>(WalkAddressSpace(targetQuery).size() * 6);
+        DWORD start = Now();
+        while (ListCount(GetDlgItem(dialog, 1021), 30000) < want && Now() - start < 30000) Sleep(20);
     }
     CheckCounters(dialog, known.pid);
     CheckRegionTable(dialog, targetQuery, "at opening", &walked);
@@ -609,6 +613,8 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     Check(WaitGone(dialog, 5000), "process dialog: closed by its close box");
     DrainMapNotices(1000);
+
+    RunResponsiveness(main, query, targetExe, known.pid);
 
     if (measure) {
 #ifdef _WIN64

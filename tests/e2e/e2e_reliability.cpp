@@ -15,6 +15,7 @@
 #include "e2e_notices.h"
 #include "e2e_report.h"
 #include "e2e_resources.h"
+#include "e2e_responsive.h"
 #include "e2e_windows.h"
 
 namespace {
@@ -85,24 +86,6 @@ std::string Settle(HWND query) {
         if (n.box || open) quiet = Now();
     }
     return seen;
-}
-
-// After 查询 for a live process: its dialog opens, the first counter line
-// shows the PID and the first map pass is announced; the dialog is closed
-// again. "" when so, otherwise what went wrong.
-std::string AfterInspection(DWORD pid) {
-    HWND dialog = WaitDialog(kProcessTitle, 10000);
-    if (!dialog) return "no process dialog";
-    std::vector<std::string> lines;
-    DWORD start = Now();
-    while (ReadList(GetDlgItem(dialog, 1020), &lines) && lines.size() < 6 && Now() - start < 10000) Sleep(50);
-    std::string first = lines.empty() ? "<empty>" : lines[0];
-    std::string wrong = first == "进程ID:" + std::to_string(pid)
-                            ? Expect(TakeNotices(1, 30000), {kMapDone}, dialog)
-                            : "first counter line \"" + first + "\"";
-    PostMessageW(dialog, WM_CLOSE, 0, 0);
-    if (!WaitGone(dialog, 5000) && wrong.empty()) wrong = "the process dialog stays";
-    return wrong;
 }
 
 // The dialog of a process that has ended: a refresh tells it in four
@@ -434,6 +417,7 @@ void EndedDuringWalk(HWND* query, DWORD delay, DWORD livePid) {
     const std::string label = "process ended " + std::to_string(delay) + " ms into its walk";
     Target t;
     if (!Check(StartTarget(targetExe, "regions", &t), label + ": target with 20,000 regions started")) return;
+    Probe probe(FindDialog(kMainTitle));
     Ask(*query, std::to_wstring(t.pid));
     HWND dialog = WaitDialog(kProcessTitle, 10000);
     Sleep(delay);
@@ -441,6 +425,7 @@ void EndedDuringWalk(HWND* query, DWORD delay, DWORD livePid) {
     DWORD endedAt = Now();
     Notice first = TakeNotices(1, 10000)[0];
     DWORD answered = Now() - endedAt;
+    CheckAnswered(&probe, "while its walk waits on a process ended " + std::to_string(delay) + " ms in");
     Check(dialog && ended, label + ": its dialog showed and the target was ended");
     if (!Check(first.box != nullptr, label + ": morvane answers within 10 s", "a notice", "none: morvane froze")) {
         Log("ENDED %lu ms into the walk: no answer within 10 s; morvane ended and started again",
@@ -473,6 +458,21 @@ void EndedDuringWalk(HWND* query, DWORD delay, DWORD livePid) {
 }
 
 }  // namespace
+
+std::string AfterInspection(DWORD pid) {
+    HWND dialog = WaitDialog(kProcessTitle, 10000);
+    if (!dialog) return "no process dialog";
+    std::vector<std::string> lines;
+    DWORD start = Now();
+    while (ReadList(GetDlgItem(dialog, 1020), &lines) && lines.size() < 6 && Now() - start < 10000) Sleep(50);
+    std::string first = lines.empty() ? "<empty>" : lines[0];
+    std::string wrong = first == "进程ID:" + std::to_string(pid)
+                            ? Expect(TakeNotices(1, 30000), {kMapDone}, dialog)
+                            : "first counter line \"" + first + "\"";
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    if (!WaitGone(dialog, 5000) && wrong.empty()) wrong = "the process dialog stays";
+    return wrong;
+}
 
 void RunReliability(const std::wstring& morvanePath, const std::wstring& targetPath) {
     morvaneExe = morvanePath;

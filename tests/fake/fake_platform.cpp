@@ -111,6 +111,7 @@ struct World {
     int failDCs = 0;
     std::function<void(const fake::DrawnLine&)> lineHook;
     std::function<void(const std::string&)> callHook;
+    HWND active = nullptr;  // the last window placed with SetWindowPos
     // the process snapshot
     std::vector<DWORD> processOrder;
     bool processSnapshotFails = false;
@@ -415,6 +416,55 @@ BOOL PostMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
+namespace {
+
+// Every window lives on the test's thread, whose queue is what was posted
+// to them, oldest window first.
+bool AnyPosted() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    for (auto& w : W().windows)
+        if (w->alive && !w->posted.empty()) return true;
+    return false;
+}
+
+}  // namespace
+
+BOOL PeekMessageW(LPMSG msg, HWND, UINT, UINT, UINT) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    for (auto& w : W().windows) {
+        if (!w->alive || w->posted.empty()) continue;
+        fake::SentMessage m = w->posted.front();
+        w->posted.pop_front();
+        *msg = {};
+        msg->hwnd = w.get();
+        msg->message = m.msg;
+        msg->wParam = m.wParam;
+        msg->lParam = m.lParam;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL TranslateMessage(const MSG*) { return FALSE; }
+
+LRESULT DispatchMessageW(const MSG* msg) { return SendMessageW(msg->hwnd, msg->message, msg->wParam, msg->lParam); }
+
+// Keyboard navigation is not modelled: a message for the dialog or one of
+// its controls is dispatched and counts as handled.
+BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        if (!IsLiveWindow(dialog) || (msg->hwnd != dialog && msg->hwnd->parent != dialog)) return FALSE;
+    }
+    DispatchMessageW(msg);
+    return TRUE;
+}
+
+HWND GetActiveWindow(void) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return IsLiveWindow(W().active) ? W().active : nullptr;
+}
+
 int GetSystemMetrics(int index) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     if (index == SM_CXSCREEN) return W().screenW;
@@ -436,6 +486,7 @@ BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT fl
     std::lock_guard<std::recursive_mutex> lock(W().m);
     if (!IsLiveWindow(window)) return FALSE;
     window->placements.push_back({after, x, y, cx, cy, flags});
+    W().active = window;
     return TRUE;
 }
 
@@ -660,6 +711,7 @@ bool QueryHangs(HANDLE process, LPCVOID address) {
 }  // namespace
 
 SIZE_T VirtualQueryEx(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION record, SIZE_T length) {
+    CallHook("VirtualQueryEx");
     if (QueryHangs(process, address)) {
         std::unique_lock<std::mutex> hang(hangMutex);
         unsigned releases = hangReleases;
@@ -941,6 +993,19 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_OBJECT_0;
 }
 
+// Looks every millisecond; a message waiting counts as new input.
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL, DWORD milliseconds, DWORD) {
+    auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        for (DWORD i = 0; i < count; ++i)
+            if (WaitForSingleObject(handles[i], 0) == WAIT_OBJECT_0) return WAIT_OBJECT_0 + i;
+        if (AnyPosted()) return WAIT_OBJECT_0 + count;
+        auto waited = std::chrono::steady_clock::now() - start;
+        if (milliseconds != INFINITE && waited >= std::chrono::milliseconds(milliseconds)) return WAIT_TIMEOUT;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD, LPDWORD id) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     if (W().failThreads > 0) {
@@ -1140,6 +1205,7 @@ void Reset() {
     w.failDCs = 0;
     w.lineHook = nullptr;
     w.callHook = nullptr;
+    w.active = nullptr;
     w.processOrder.clear();
     w.processSnapshotFails = false;
     w.processStepFailure = {};
@@ -1284,6 +1350,17 @@ std::vector<UINT> Posted(HWND dialog) {
 std::vector<SentMessage> SentTo(HWND dialog) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     return dialog->sent;
+}
+
+bool PostAndWaitDispatched(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto count = [window, msg] {
+        size_t n = 0;
+        for (const SentMessage& m : SentTo(window)) n += m.msg == msg;
+        return n;
+    };
+    size_t before = count();
+    if (!PostMessageW(window, msg, wParam, lParam)) return false;
+    return WaitUntil([&] { return count() > before; });
 }
 
 std::vector<Placement> Placements(HWND dialog) {

@@ -136,13 +136,19 @@ INT_PTR Command(HWND dialog, int id, int code = BN_CLICKED);
 // Delivers what was posted to the dialog, in order, on this thread.
 int DeliverPosted(HWND dialog);
 std::vector<UINT> Posted(HWND dialog);
-// Messages sent to the dialog window itself (not its controls), in order.
+// Messages sent or dispatched to the dialog window itself (not its
+// controls), in order. PeekMessageW takes what was posted to any window,
+// oldest window first; IsDialogMessageW dispatches what is for the dialog
+// or its controls; the active window is the last one SetWindowPos placed.
 struct SentMessage {
     UINT msg;
     WPARAM wParam;
     LPARAM lParam;
 };
 std::vector<SentMessage> SentTo(HWND dialog);
+// Posts a message to the window, from any thread, and waits until it has
+// been dispatched to it (by the thread that handles the window's queue).
+bool PostAndWaitDispatched(HWND window, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
 
 struct Placement {
     HWND after;
@@ -228,7 +234,7 @@ void FailThreadCreation(int count);
 // Threads started from now on begin with this last-error value, as if an
 // earlier call on the thread had left it there. Reset sets it back to 0.
 void SetThreadStartLastError(DWORD code);
-// Called on entry to EnumProcessModules and Heap32First with the call's
+// Called on entry to VirtualQueryEx, EnumProcessModules and Heap32First with the call's
 // name, on the calling thread and outside the fake's lock: it may block to
 // hold a worker at that step.
 void SetCallHook(std::function<void(const std::string&)> hook);

@@ -10,6 +10,7 @@
 #include "heaps/heaps.h"
 #include "inspect/inspect.h"
 #include "inspect/painter.h"
+#include "inspect/regions.h"
 #include "modules/modules.h"
 #include "tests/fake/fake_platform.h"
 
@@ -43,6 +44,34 @@ fake::Process& AddInspectedProcess() {
     p.regions.push_back({0x00000000, 0x10000, 0, MEM_FREE, 0, 0});
     p.regions.push_back({0x00010000, 0x1000, PAGE_READWRITE, MEM_COMMIT, MEM_PRIVATE, PAGE_READWRITE});
     return p;
+}
+
+// Holds the walk's first query in the platform, so that the walk waits and
+// handles the UI thread's messages, and runs `during` meanwhile on a thread
+// of its own. The query is let go once `during` has run or, with `letGo`
+// false, only when this object goes.
+class WhileTheWalkWaits {
+public:
+    explicit WhileTheWalkWaits(std::function<void()> during, bool letGo = true)
+        : hold_("VirtualQueryEx"), thread_([this, during, letGo] {
+              if (hold_.WaitReached()) during();
+              if (letGo) hold_.Release();
+          }) {}
+    ~WhileTheWalkWaits() {
+        hold_.Release();
+        thread_.join();
+        fake::JoinThreads(QueryRegions);
+    }
+
+private:
+    fake::Hold hold_;
+    std::thread thread_;
+};
+
+bool Dispatched(HWND window, UINT msg) {
+    for (const fake::SentMessage& m : fake::SentTo(window))
+        if (m.msg == msg) return true;
+    return false;
 }
 
 class ProcessMemory : public ::testing::Test {
@@ -98,6 +127,39 @@ protected:
         INT_PTR result = fake::Send(dialog, WM_PAINT);
         fake::DeliverPosted(dialog);
         return result;
+    }
+
+    // Paints the dialog while `walk` (an opening or a refresh) waits for
+    // regions; whether a pass was being asked for once the paint's own
+    // request had been handled, before the walk ended.
+    bool PaintAskedDuringWalk(const std::function<void()>& walk) {
+        HWND d = dialog;
+        bool asked = true;
+        {
+            WhileTheWalkWaits waits([d, &asked] {
+                bool handled = fake::PostAndWaitDispatched(d, WM_PAINT) &&
+                               fake::WaitUntil([d] { return Dispatched(d, WM_APP + 1); });
+                asked = !handled || WaitForSingleObject(DrawRequest, 0) == WAIT_OBJECT_0;
+            });
+            walk();
+        }
+        return asked;
+    }
+
+    // Closes the dialog while `walk` waits for a query that does not return
+    // until the walk is over; how long the walk took.
+    std::chrono::milliseconds CloseDuringWalk(const std::function<void()>& walk) {
+        HWND d = dialog;
+        bool closed = false;
+        std::chrono::steady_clock::duration took;
+        {
+            WhileTheWalkWaits waits([d, &closed] { closed = fake::PostAndWaitDispatched(d, WM_CLOSE); }, false);
+            auto start = std::chrono::steady_clock::now();
+            walk();
+            took = std::chrono::steady_clock::now() - start;
+        }
+        EXPECT_TRUE(closed);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(took);
     }
 
     void ExpectErrorNotices(const Lines& texts) {
@@ -325,6 +387,91 @@ TEST_F(ProcessMemory, OpensTheHeapAndModuleBrowsersOwnedByItself) {
         EXPECT_EQ(0, d.param);
     }
     EXPECT_FALSE(fake::Ended(dialog));
+}
+
+// The walk handles the UI thread's messages while it waits for regions, so
+// the dialog's own procedure runs inside its walk.
+TEST_F(ProcessMemory, CommandsDuringTheWalkDoNothing) {
+    AddInspectedProcess();
+    fake::SetClipboardText("before");
+    fake::SetKeyDown(VK_CONTROL, true);
+    HWND d = dialog;
+    LPARAM table = reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_REGIONS));
+    bool dispatched = false;
+    {
+        WhileTheWalkWaits waits([d, table, &dispatched] {
+            dispatched = fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_REFRESH, BN_CLICKED)) &&
+                         fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_SHOW_HEAPS, BN_CLICKED)) &&
+                         fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_SHOW_MODULES, BN_CLICKED)) &&
+                         fake::PostAndWaitDispatched(d, WM_VKEYTOITEM, MAKEWPARAM('C', 0), table);
+        });
+        EXPECT_EQ(TRUE, fake::Send(dialog, WM_INITDIALOG));
+    }
+    fake::SetKeyDown(VK_CONTROL, false);
+
+    EXPECT_TRUE(dispatched) << "the commands reach the dialog during its walk";
+    EXPECT_TRUE(fake::OpenedDialogs().empty());
+    size_t walks = 0;
+    for (const fake::OpenCall& call : fake::OpenCalls()) walks += call.access == MORVANE_ACCESS_QUERY;
+    EXPECT_EQ(1u, walks);
+    EXPECT_EQ(12u, fake::Lines(dialog, IDC_REGIONS).size());
+    EXPECT_TRUE(fake::Boxes().empty());
+    EXPECT_FALSE(TakeRequest().pending);
+    EXPECT_EQ("before", fake::ClipboardText()) << "Ctrl+C copies nothing of a half-built table";
+}
+
+// A pass asked for while the walk rebuilds the lists would draw them
+// half-built, and the one that announces must show the finished walk.
+TEST_F(ProcessMemory, APaintDuringTheOpeningWalkAsksForItsPassWhenTheWalkEnds) {
+    AddInspectedProcess();
+
+    EXPECT_FALSE(PaintAskedDuringWalk([this] { EXPECT_EQ(TRUE, fake::Send(dialog, WM_INITDIALOG)); }));
+
+    MapRequest request = TakeRequest();
+    EXPECT_TRUE(request.pending);
+    EXPECT_TRUE(request.announces) << "it was the dialog's first paint";
+    Paint();
+    EXPECT_FALSE(TakeRequest().announces);
+}
+
+TEST_F(ProcessMemory, APaintDuringARefreshWalkIsServedByTheRefreshPass) {
+    Open();
+    Paint();
+    TakeRequest();
+
+    EXPECT_FALSE(PaintAskedDuringWalk([this] { fake::Command(dialog, IDC_REFRESH); }));
+
+    MapRequest request = TakeRequest();
+    EXPECT_TRUE(request.pending);
+    EXPECT_TRUE(request.announces);
+    EXPECT_FALSE(TakeRequest().pending);
+}
+
+TEST_F(ProcessMemory, ClosingDuringTheOpeningWalkStopsItAndEndsQuietly) {
+    AddInspectedProcess();
+
+    auto took = CloseDuringWalk([this] { EXPECT_EQ(FALSE, fake::Send(dialog, WM_INITDIALOG)); });
+
+    EXPECT_LT(took.count(), REGION_STALL_LIMIT_MS / 2) << "the walk stopped without waiting for its query";
+    EXPECT_TRUE(fake::Ended(dialog));
+    EXPECT_EQ(0, fake::EndResult(dialog));
+    EXPECT_TRUE(fake::Boxes().empty());
+    EXPECT_FALSE(TakeRequest().pending);
+    EXPECT_EQ(0, fake::Item(dialog, IDC_REGIONS).redrawOnCount) << "nothing more is written into a closed dialog";
+}
+
+TEST_F(ProcessMemory, ClosingDuringARefreshWalkStopsItAndEndsQuietly) {
+    Open();
+    int redrawn = fake::Item(dialog, IDC_REGIONS).redrawOnCount;
+
+    auto took = CloseDuringWalk([this] { fake::Command(dialog, IDC_REFRESH); });
+
+    EXPECT_LT(took.count(), REGION_STALL_LIMIT_MS / 2) << "the walk stopped without waiting for its query";
+    EXPECT_TRUE(fake::Ended(dialog));
+    EXPECT_EQ(0, fake::EndResult(dialog));
+    EXPECT_TRUE(fake::Boxes().empty());
+    EXPECT_FALSE(TakeRequest().pending);
+    EXPECT_EQ(redrawn, fake::Item(dialog, IDC_REGIONS).redrawOnCount) << "nothing more is written into a closed dialog";
 }
 
 }  // namespace

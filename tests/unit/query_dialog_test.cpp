@@ -1,8 +1,11 @@
 // The query dialog, driven with the messages the platform sends it.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "app/shell.h"
 #include "inspect/inspect.h"
+#include "inspect/regions.h"
 #include "tests/fake/fake_platform.h"
 
 namespace {
@@ -161,6 +164,29 @@ TEST_F(Query, OnlyTheCloseBoxEndsIt) {
     EXPECT_EQ(TRUE, fake::Send(dialog, WM_CLOSE));
     EXPECT_TRUE(fake::Ended(dialog));
     EXPECT_EQ(0, fake::EndResult(dialog));
+}
+
+// The inspection's region walk handles the UI thread's messages while it
+// waits for regions; a 查询 or 进程列表 that reaches this dialog meanwhile
+// opens nothing.
+TEST_F(Query, NoSecondInspectionStartsWhileOneOpens) {
+    fake::AddProcess(5).regions.push_back({0, 0x10000, 0, MEM_FREE, 0, 0});
+    HWND d = dialog;
+    bool dispatched = false;
+    fake::Hold hold("VirtualQueryEx");
+    std::thread during([&] {
+        if (hold.WaitReached())
+            dispatched = fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_QUERY, BN_CLICKED)) &&
+                         fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_SHOW_PROCESS_LIST, BN_CLICKED));
+        hold.Release();
+    });
+
+    EXPECT_EQ(FALSE, Ask("5"));
+    during.join();
+    fake::JoinThreads(QueryRegions);
+
+    EXPECT_TRUE(dispatched) << "the command reaches the dialog during the walk";
+    EXPECT_EQ(1u, fake::OpenedDialogs().size());
 }
 
 }  // namespace
