@@ -19,6 +19,7 @@ struct HWND__ {
     HWND parent = nullptr;    // the dialog of a control
     HWND owner = nullptr;
     DLGPROC proc = nullptr;
+    std::thread::id thread;   // the thread that created it runs its procedure
     bool alive = true;
     bool ended = false;
     INT_PTR endResult = 0;
@@ -110,6 +111,7 @@ struct World {
     int failDCs = 0;
     std::function<void(const fake::DrawnLine&)> lineHook;
     std::function<void(const std::string&)> callHook;
+    std::function<void(HWND, UINT)> sentHook;
 };
 
 World& W() {
@@ -248,6 +250,44 @@ void CallHook(const char* call) {
     if (hook) hook(call);
 }
 
+bool LiveWindow(HWND window) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return IsLiveWindow(window);
+}
+
+// A message sent to a dialog from a thread other than its own: it waits in
+// this queue until the dialog's thread takes it (fake::DeliverSent), as the
+// platform runs a window's procedure only on the thread that owns it.
+struct PendingSend {
+    HWND window;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::thread::id to;
+    enum { Queued, Running, Done } state;
+    LRESULT result;
+};
+std::mutex sendMutex;
+std::condition_variable sendCv;
+std::deque<PendingSend*> sendQueue;
+
+LRESULT SendToOtherThread(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, std::thread::id to) {
+    PendingSend pending = {window, msg, wParam, lParam, to, PendingSend::Queued, 0};
+    std::unique_lock<std::mutex> lock(sendMutex);
+    sendQueue.push_back(&pending);
+    sendCv.notify_all();
+    for (;;) {
+        if (pending.state == PendingSend::Done) return pending.result;
+        // A window destroyed before its thread took the message never
+        // handles it.
+        if (pending.state == PendingSend::Queued && !LiveWindow(window)) {
+            sendQueue.erase(std::find(sendQueue.begin(), sendQueue.end(), &pending));
+            return 0;
+        }
+        sendCv.wait_for(lock, std::chrono::milliseconds(10));
+    }
+}
+
 }  // namespace
 
 // ---- user32 -----------------------------------------------------------------
@@ -270,6 +310,7 @@ INT_PTR DialogBoxParamW(HINSTANCE, LPCWSTR templateName, HWND owner, DLGPROC pro
     fake::DeliverPosted(dialog);
     std::lock_guard<std::recursive_mutex> lock(W().m);
     dialog->alive = false;
+    sendCv.notify_all();
     return dialog->endResult;
 }
 
@@ -335,8 +376,8 @@ BOOL EnableWindow(HWND window, BOOL enable) {
 }
 
 BOOL IsWindow(HWND window) {
-    std::lock_guard<std::recursive_mutex> lock(W().m);
-    return IsLiveWindow(window);
+    CallHook("IsWindow");
+    return LiveWindow(window);
 }
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
@@ -373,14 +414,18 @@ HICON LoadIconW(HINSTANCE, LPCWSTR name) {
 
 LRESULT SendMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     DLGPROC proc = nullptr;
+    std::thread::id owner;
     {
         std::lock_guard<std::recursive_mutex> lock(W().m);
         if (!IsLiveWindow(window)) return 0;
         if (window->controlId) return ControlMessage(window->parent->controls[window->controlId], msg, wParam, lParam);
         window->sent.push_back({msg, wParam, lParam});
         proc = window->proc;
+        owner = window->thread;
     }
-    return proc ? proc(window, msg, wParam, lParam) : 0;
+    if (!proc) return 0;
+    if (owner == std::this_thread::get_id()) return proc(window, msg, wParam, lParam);
+    return SendToOtherThread(window, msg, wParam, lParam, owner);
 }
 
 BOOL PostMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -422,6 +467,7 @@ BOOL InvalidateRect(HWND window, const RECT*, BOOL) {
 }
 
 HDC GetDC(HWND window) {
+    CallHook("GetDC");
     std::lock_guard<std::recursive_mutex> lock(W().m);
     W().dcWindows.push_back(window);
     if (!IsLiveWindow(window)) return nullptr;
@@ -632,9 +678,19 @@ bool QueryHangs(HANDLE process, LPCVOID address) {
            RegionIndexAt(*p, reinterpret_cast<ULONG_PTR>(address)) == p->queryHangsAtRegion;
 }
 
+// How long the query at `address` takes to answer, in milliseconds.
+DWORD QueryDelay(HANDLE process, LPCVOID address) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    fake::Process* p = ProcessOf(AsKernel(process));
+    if (!p) return 0;
+    auto late = p->queryLate.find(RegionIndexAt(*p, reinterpret_cast<ULONG_PTR>(address)));
+    return late == p->queryLate.end() ? 0 : late->second;
+}
+
 }  // namespace
 
 SIZE_T VirtualQueryEx(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION record, SIZE_T length) {
+    if (DWORD delay = QueryDelay(process, address)) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     if (QueryHangs(process, address)) {
         std::unique_lock<std::mutex> hang(hangMutex);
         unsigned releases = hangReleases;
@@ -1014,6 +1070,7 @@ void Reset() {
         if (k->kind == Kind::Event && !k->closed) events.push_back(std::move(k));
     w.handles = std::move(events);
     for (auto& win : w.windows) win->alive = false;
+    sendCv.notify_all();
     w.opened.clear();
     w.scripts.clear();
     {
@@ -1039,6 +1096,7 @@ void Reset() {
     w.failDCs = 0;
     w.lineHook = nullptr;
     w.callHook = nullptr;
+    w.sentHook = nullptr;
     lastError = 0;
 }
 
@@ -1081,6 +1139,7 @@ HWND NewDialog(int templateId, DLGPROC proc, HWND owner) {
     w->templateId = templateId;
     w->proc = proc;
     w->owner = owner;
+    w->thread = std::this_thread::get_id();
     return w;
 }
 
@@ -1151,6 +1210,7 @@ INT_PTR Command(HWND dialog, int id, int code) {
 int DeliverPosted(HWND dialog) {
     int n = 0;
     for (;;) {
+        DeliverSent();
         SentMessage m;
         DLGPROC proc;
         {
@@ -1215,8 +1275,14 @@ std::vector<std::string> BoxTexts() {
 }
 
 bool WaitForBoxes(size_t count, int timeoutMs) {
-    std::unique_lock<std::mutex> lock(boxMutex);
-    return boxCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [count] { return W().boxes.size() >= count; });
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        DeliverSent();
+        std::unique_lock<std::mutex> lock(boxMutex);
+        if (W().boxes.size() >= count) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        boxCv.wait_for(lock, std::chrono::milliseconds(5));
+    }
 }
 
 void SetBoxHook(std::function<void(const Box&)> hook) {
@@ -1311,8 +1377,12 @@ Hold::~Hold() {
 }
 
 bool Hold::WaitReached(int timeoutMs) {
-    std::unique_lock<std::mutex> lock(state_->m);
-    return state_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return state_->reached; });
+    return WaitUntil(
+        [this] {
+            std::lock_guard<std::mutex> lock(state_->m);
+            return state_->reached;
+        },
+        timeoutMs);
 }
 
 void Hold::Release() {
@@ -1325,10 +1395,49 @@ void Hold::Release() {
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     for (int waited = 0; waited < timeoutMs; waited += 5) {
+        DeliverSent();
         if (condition()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    DeliverSent();
     return condition();
+}
+
+int DeliverSent() {
+    std::thread::id self = std::this_thread::get_id();
+    int n = 0;
+    for (;;) {
+        PendingSend* pending = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(sendMutex);
+            auto it = std::find_if(sendQueue.begin(), sendQueue.end(), [self](PendingSend* p) { return p->to == self; });
+            if (it == sendQueue.end()) return n;
+            pending = *it;
+            pending->state = PendingSend::Running;
+            sendQueue.erase(it);
+        }
+        DLGPROC proc;
+        std::function<void(HWND, UINT)> hook;
+        {
+            std::lock_guard<std::recursive_mutex> lock(W().m);
+            proc = pending->window->proc;
+            hook = W().sentHook;
+        }
+        LRESULT result = proc(pending->window, pending->msg, pending->wParam, pending->lParam);
+        if (hook) hook(pending->window, pending->msg);
+        {
+            std::lock_guard<std::mutex> lock(sendMutex);
+            pending->result = result;
+            pending->state = PendingSend::Done;
+        }
+        sendCv.notify_all();
+        ++n;
+    }
+}
+
+void SetSentHook(std::function<void(HWND, UINT)> hook) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().sentHook = std::move(hook);
 }
 
 bool EventManualReset(HANDLE event) {
@@ -1384,19 +1493,30 @@ void SetThreadStartLastError(DWORD code) {
     W().threadStartError = code;
 }
 
-void JoinThreads(LPTHREAD_START_ROUTINE routine) {
+bool JoinThreads(LPTHREAD_START_ROUTINE routine, int timeoutMs) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        DeliverSent();
         std::thread t;
+        bool running = false;
         {
             std::lock_guard<std::recursive_mutex> lock(W().m);
-            for (auto& entry : W().threads)
-                if (entry.routine == routine && entry.thread.joinable()) {
+            for (auto& entry : W().threads) {
+                if (entry.routine != routine || !entry.thread.joinable()) continue;
+                if (*entry.done) {
                     t = std::move(entry.thread);
                     break;
                 }
+                running = true;
+            }
         }
-        if (!t.joinable()) return;
-        t.join();
+        if (t.joinable()) {
+            t.join();
+            continue;
+        }
+        if (!running) return true;
+        if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
