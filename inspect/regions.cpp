@@ -95,12 +95,14 @@ void EmptyRegionLists() {
 
 // Queries the regions of `process` from address 0 upward and gives each to
 // `take` (with `context`), until a query fails, the walk ends (at `limit`,
-// or at a region of size 0) or `take` returns FALSE.
+// or at a region of size 0), `take` returns FALSE or, asked before each
+// query, `goOn` (when given) does.
 void QueryEachRegion(HANDLE process, ULONGLONG limit, BOOL (*take)(void*, const MEMORY_BASIC_INFORMATION&),
-                     void* context) {
+                     BOOL (*goOn)(void*), void* context) {
     MEMORY_BASIC_INFORMATION region;
     ULONGLONG cursor = 0;
-    while (VirtualQueryEx(process, reinterpret_cast<LPCVOID>(static_cast<ULONG_PTR>(cursor)), &region,
+    while ((!goOn || goOn(context)) &&
+           VirtualQueryEx(process, reinterpret_cast<LPCVOID>(static_cast<ULONG_PTR>(cursor)), &region,
                           sizeof region)) {
         if (!take(context, region)) return;
         if (!RegionWalkContinues(cursor, region.RegionSize, limit)) return;
@@ -141,9 +143,11 @@ BOOL AddQueriedRegion(void* fill, const MEMORY_BASIC_INFORMATION& region) {
 // thread that fills the table. A query about another process can wait for
 // good (under Wine, when that process ends while it is asked), so the UI
 // thread never makes one itself: it takes the regions as they come and
-// stops waiting when none has come for the stall limit. The feed is freed
-// by whichever of the two lets go of it last, so a querying thread stuck in
-// the platform can be left behind safely.
+// stops waiting when none has come for the stall limit. The feed, with the
+// process handle, is freed by whichever of the two lets go of it last, so a
+// querying thread stuck in the platform can be left behind safely: the
+// handle it queries with is never closed under it, and it makes no query
+// once the UI thread has stopped taking regions.
 //
 // Every signal costs a round trip to the platform and wakes the other
 // thread, so the querying thread signals once a batch has gathered (or the
@@ -154,7 +158,7 @@ BOOL AddQueriedRegion(void* fill, const MEMORY_BASIC_INFORMATION& region) {
 #define REGION_FEED_POLL_MS 20
 
 struct RegionFeed {
-    HANDLE process;    // the UI thread's; the querying thread only borrows it
+    HANDLE process;    // closed with the feed
     ULONGLONG limit;   // the highest address the walk covers
     HANDLE ready;      // auto-reset: a batch was handed over, or the queries ended
     HANDLE room;       // auto-reset: the UI thread took regions from a full ring
@@ -173,6 +177,7 @@ const DWORD RoomWaitMs = 1000;
 
 void FreeRegionFeed(RegionFeed* feed) {
     DeleteCriticalSection(&feed->lock);
+    if (feed->process) CloseHandle(feed->process);
     if (feed->ready) CloseHandle(feed->ready);
     if (feed->room) CloseHandle(feed->room);
     free(feed);
@@ -207,6 +212,15 @@ BOOL HandOver(void* context, const MEMORY_BASIC_INFORMATION& region) {
     }
 }
 
+// Whether the UI thread still takes regions; asked before each query.
+BOOL StillTaken(void* context) {
+    RegionFeed* feed = static_cast<RegionFeed*>(context);
+    EnterCriticalSection(&feed->lock);
+    BOOL taken = !feed->abandoned;
+    LeaveCriticalSection(&feed->lock);
+    return taken;
+}
+
 // Takes what was handed over, at most `capacity` regions; sets *finished
 // when the querying thread has ended and nothing is left.
 DWORD TakeOver(RegionFeed* feed, MEMORY_BASIC_INFORMATION* out, DWORD capacity, BOOL* finished) {
@@ -224,6 +238,8 @@ DWORD TakeOver(RegionFeed* feed, MEMORY_BASIC_INFORMATION* out, DWORD capacity, 
     return taken;
 }
 
+// A feed that owns `process` and its querying thread; nullptr, with
+// `process` still the caller's, when either cannot be had.
 RegionFeed* StartRegionFeed(HANDLE process) {
     RegionFeed* feed = static_cast<RegionFeed*>(calloc(1, sizeof(RegionFeed)));
     if (!feed) return nullptr;
@@ -235,6 +251,7 @@ RegionFeed* StartRegionFeed(HANDLE process) {
     feed->holders = 2;
     HANDLE thread = feed->ready && feed->room ? CreateThread(nullptr, 0, QueryRegions, feed, 0, nullptr) : nullptr;
     if (!thread) {
+        feed->process = nullptr;
         FreeRegionFeed(feed);
         return nullptr;
     }
@@ -275,7 +292,7 @@ void ReleaseRegionFeed(RegionFeed* feed) {
 
 DWORD WINAPI QueryRegions(LPVOID param) {
     RegionFeed* feed = static_cast<RegionFeed*>(param);
-    QueryEachRegion(feed->process, feed->limit, HandOver, feed);
+    QueryEachRegion(feed->process, feed->limit, HandOver, StillTaken, feed);
     EnterCriticalSection(&feed->lock);
     feed->finished = TRUE;
     LeaveCriticalSection(&feed->lock);
@@ -351,11 +368,11 @@ int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
         ReleaseRegionFeed(feed);
     } else {
         // No thread for the queries: they are made here instead.
-        QueryEachRegion(process, RegionWalkLimit, AddQueriedRegion, &fill);
+        QueryEachRegion(process, RegionWalkLimit, AddQueriedRegion, nullptr, &fill);
+        CloseHandle(process);
     }
 
     SendMessageW(table, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(table, nullptr, TRUE);
-    CloseHandle(process);
     return 1;
 }

@@ -59,6 +59,7 @@ enum class Kind { Process, Snapshot, Event, Thread };
 struct KernelHandle {
     Kind kind;
     bool closed = false;
+    bool earlier = false;  // open across a Reset: a thread of an earlier test may still close it
     DWORD pid = 0;
     DWORD access = 0;
     int cursor = 0;  // next heap of a snapshot
@@ -112,6 +113,7 @@ struct World {
     std::function<void(const fake::DrawnLine&)> lineHook;
     std::function<void(const std::string&)> callHook;
     std::function<void(HWND, UINT)> sentHook;
+    int closedHandleQueries = 0;
 };
 
 World& W() {
@@ -142,7 +144,7 @@ KernelHandle* NewHandle(Kind kind) {
 }
 
 fake::Process* ProcessOf(KernelHandle* k) {
-    if (!k || k->closed) return nullptr;
+    if (!k || k->closed || k->earlier) return nullptr;
     auto it = W().processes.find(k->pid);
     return it == W().processes.end() ? nullptr : &it->second;
 }
@@ -700,6 +702,7 @@ SIZE_T VirtualQueryEx(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION
     }
     std::lock_guard<std::recursive_mutex> lock(W().m);
     KernelHandle* k = AsKernel(process);
+    if (k && k->closed) W().closedHandleQueries++;
     fake::Process* p = ProcessOf(k);
     if (!p || k->kind != Kind::Process || !(k->access & PROCESS_QUERY_INFORMATION)) {
         lastError = ERROR_ACCESS_DENIED;
@@ -1064,11 +1067,15 @@ void Reset() {
     World& w = W();
     w.processes.clear();
     w.openCalls.clear();
-    // Open events stay: a long-lived thread may be waiting on one.
-    std::vector<std::unique_ptr<KernelHandle>> events;
-    for (auto& k : w.handles)
-        if (k->kind == Kind::Event && !k->closed) events.push_back(std::move(k));
-    w.handles = std::move(events);
+    // Open handles stay: a long-lived thread may be waiting on an event, and
+    // a thread still ending may close what it holds. Only events count on.
+    std::vector<std::unique_ptr<KernelHandle>> open;
+    for (auto& k : w.handles) {
+        if (k->closed) continue;
+        if (k->kind != Kind::Event) k->earlier = true;
+        open.push_back(std::move(k));
+    }
+    w.handles = std::move(open);
     for (auto& win : w.windows) win->alive = false;
     sendCv.notify_all();
     w.opened.clear();
@@ -1097,6 +1104,7 @@ void Reset() {
     w.lineHook = nullptr;
     w.callHook = nullptr;
     w.sentHook = nullptr;
+    w.closedHandleQueries = 0;
     lastError = 0;
 }
 
@@ -1120,15 +1128,28 @@ int OpenKernelHandles() {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     int n = 0;
     for (auto& k : W().handles)
-        if (!k->closed && (k->kind == Kind::Process || k->kind == Kind::Snapshot)) ++n;
+        if (!k->closed && !k->earlier && (k->kind == Kind::Process || k->kind == Kind::Snapshot)) ++n;
     return n;
+}
+
+int OpenEvents() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    int n = 0;
+    for (auto& k : W().handles)
+        if (!k->closed && k->kind == Kind::Event) ++n;
+    return n;
+}
+
+int QueriesWithClosedHandles() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return W().closedHandleQueries;
 }
 
 int OpenThreadHandles() {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     int n = 0;
     for (auto& k : W().handles)
-        if (!k->closed && k->kind == Kind::Thread) ++n;
+        if (!k->closed && !k->earlier && k->kind == Kind::Thread) ++n;
     return n;
 }
 

@@ -92,6 +92,11 @@ std::vector<OpenCall> OpenCalls();
 int OpenKernelHandles();
 // Thread handles not yet closed.
 int OpenThreadHandles();
+// Events not yet closed.
+int OpenEvents();
+// VirtualQueryEx calls made with a process handle that was already closed
+// (on the platform its value may by then name another process).
+int QueriesWithClosedHandles();
 
 // ---- Windows and dialogs -------------------------------------------------
 

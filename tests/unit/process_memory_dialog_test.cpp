@@ -10,6 +10,7 @@
 #include "heaps/heaps.h"
 #include "inspect/inspect.h"
 #include "inspect/painter.h"
+#include "inspect/regions.h"
 #include "modules/modules.h"
 #include "tests/fake/fake_platform.h"
 
@@ -68,6 +69,7 @@ protected:
         dialog = fake::NewDialog(IDD_PROCESS_MEMORY, ProcessMemoryDialog, queryDialog);
     }
     void TearDown() override {
+        fake::JoinThreads(QueryRegions);
         EXPECT_EQ(0, fake::OpenKernelHandles()) << "a process handle was left open";
         TakeMapRequest();
         DrawRequest = realRequest;
