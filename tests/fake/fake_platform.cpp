@@ -128,6 +128,7 @@ HGDIOBJ__ stockPen = {PS_SOLID, 1, 0, false, true};
 HICON__ icons[1] = {{138}};
 
 thread_local DWORD lastError = 0;
+std::atomic<int> foreverWaits(0);  // threads in WaitForSingleObject with INFINITE
 
 KernelHandle* AsKernel(HANDLE h) {
     World& w = W();
@@ -893,7 +894,9 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (!k || k->kind != Kind::Event) return WAIT_FAILED;
     std::unique_lock<std::mutex> lock(k->m);
     if (milliseconds == INFINITE) {
+        foreverWaits++;
         k->cv.wait(lock, [k] { return k->signalled; });
+        foreverWaits--;
     } else if (!k->cv.wait_for(lock, std::chrono::milliseconds(milliseconds), [k] { return k->signalled; })) {
         return WAIT_TIMEOUT;
     }
@@ -901,7 +904,37 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_OBJECT_0;
 }
 
+namespace {
+
+// At exit every thread that has ended, or ends within a few seconds, is
+// joined, so that none is reported as leaked; those waiting for good (the
+// painter) are left.
+void JoinThreadsAtExit() {
+    fake::ReleaseHungQueries();
+    for (int waited = 0; waited < 3000; waited += 5) {
+        int running = 0;
+        std::vector<std::thread> ended;
+        {
+            std::lock_guard<std::recursive_mutex> lock(W().m);
+            for (auto& t : W().threads) {
+                if (!t.thread.joinable()) continue;
+                if (*t.done)
+                    ended.push_back(std::move(t.thread));
+                else
+                    ++running;
+            }
+        }
+        for (auto& t : ended) t.join();
+        if (running <= foreverWaits) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+}  // namespace
+
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD, LPDWORD id) {
+    static bool joinAtExit = std::atexit(JoinThreadsAtExit) == 0;
+    (void)joinAtExit;
     std::lock_guard<std::recursive_mutex> lock(W().m);
     if (W().failThreads > 0) {
         W().failThreads--;

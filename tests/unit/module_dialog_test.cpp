@@ -253,6 +253,43 @@ TEST_F(ModuleDialogTest, AListingWhoseDialogHasClosedLeavesTheNextDialogAlone) {
     }
 }
 
+// A listing that fails after its dialog has closed, with none opened since,
+// tells nothing.
+TEST_F(ModuleDialogTest, AFailingListingWhoseDialogHasClosedTellsNothing) {
+    fake::Process& p = Target();
+    p.modules = ThreeModules();
+    p.enumModulesFails = true;
+    {
+        fake::Hold hold("EnumProcessModules");
+        HWND d = fake::NewDialog(IDD_MODULE, ModuleDialog);
+        fake::Send(d, WM_INITDIALOG);
+        ASSERT_TRUE(hold.WaitReached());
+        fake::Send(d, WM_CLOSE);
+    }
+    fake::JoinThreads(ListModules);
+    EXPECT_TRUE(fake::Boxes().empty());
+}
+
+// A refresh whose listing cannot start leaves the running listing to finish.
+TEST_F(ModuleDialogTest, ARefreshWithoutAWorkerLeavesTheRunningListingAlone) {
+    Target().modules = ThreeModules();
+    fake::AddProcess(kPid + 1).modules = {MakeModule("other.exe", 0x00400000, 0x5000, 0x00401000)};
+    HWND d = Open();
+    SelectedPid = kPid + 1;
+    {
+        fake::Hold hold("EnumProcessModules");
+        fake::Command(d, IDC_REFRESH);
+        ASSERT_TRUE(hold.WaitReached());
+        fake::FailThreadCreation(1);
+        EXPECT_EQ(TRUE, fake::Command(d, IDC_REFRESH));
+    }
+    fake::JoinThreads(ListModules);
+    Lines lines = fake::Lines(d, IDC_MODULE_LIST);
+    ASSERT_EQ(8u, lines.size());
+    EXPECT_EQ("模块名称为:other.exe", lines[3]);
+    EXPECT_EQ(std::vector<std::string>{kNoWorker}, fake::BoxTexts());
+}
+
 // Two refreshes close together: the earlier listing, held until the later
 // one has finished, adds nothing to the later one's lines.
 TEST_F(ModuleDialogTest, ANewerRefreshStopsTheEarlierListing) {
