@@ -1197,6 +1197,16 @@ HWND NewDialog(int templateId, DLGPROC proc, HWND owner) {
     return w;
 }
 
+HWND ReopenDialog(HWND closed, int templateId, DLGPROC proc) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    for (auto& control : closed->controlWindows) control.second->alive = false;
+    *closed = HWND__();
+    closed->templateId = templateId;
+    closed->proc = proc;
+    closed->thread = std::this_thread::get_id();
+    return closed;
+}
+
 Control& Item(HWND dialog, int id) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     return dialog->controls[id];

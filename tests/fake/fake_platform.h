@@ -119,6 +119,9 @@ struct Control {
 // A dialog window as the test drives it. `proc` may be null when the test
 // only needs a window to hand to a routine.
 HWND NewDialog(int templateId, DLGPROC proc = nullptr, HWND owner = nullptr);
+// A new dialog with the window handle of a closed one, as the platform may
+// hand a handle on; the old one's controls are gone.
+HWND ReopenDialog(HWND closed, int templateId, DLGPROC proc);
 Control& Item(HWND dialog, int id);
 std::vector<std::string> Lines(HWND dialog, int id);
 std::string Text(HWND dialog, int id);
