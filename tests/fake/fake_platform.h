@@ -241,9 +241,9 @@ void FailThreadCreation(int count);
 // Threads started from now on begin with this last-error value, as if an
 // earlier call on the thread had left it there. Reset sets it back to 0.
 void SetThreadStartLastError(DWORD code);
-// Called on entry to EnumProcessModules, Heap32First, GetDC and IsWindow with the call's
-// name, on the calling thread and outside the fake's lock: it may block to
-// hold a worker at that step.
+// Called on entry to EnumProcessModules, Heap32First, GetDC and IsWindow
+// with the call's name, on the calling thread and outside the fake's lock:
+// it may block to hold a worker at that step, or act just then.
 void SetCallHook(std::function<void(const std::string&)> hook);
 // Whether the event was created manual-reset.
 bool EventManualReset(HANDLE event);
