@@ -143,11 +143,15 @@ BOOL AddQueriedRegion(void* fill, const MEMORY_BASIC_INFORMATION& region) {
 // thread that fills the table. A query about another process can wait for
 // good (under Wine, when that process ends while it is asked), so the UI
 // thread never makes one itself: it takes the regions as they come and
-// stops waiting when none has come for the stall limit. The feed, with the
-// process handle, is freed by whichever of the two lets go of it last, so a
-// querying thread stuck in the platform can be left behind safely: the
-// handle it queries with is never closed under it, and it makes no query
-// once the UI thread has stopped taking regions.
+// stops waiting when none has come for the stall limit. The feed is freed
+// by whichever of the two lets go of it last, so a querying thread stuck in
+// the platform can be left behind safely. The process handle stays the UI
+// thread's, closed when the walk ends: a stuck query may never return, and
+// a handle held until it did would keep an ended process in existence for
+// good (under Wine it stays openable, and each refresh would start another
+// stuck walk). So that it makes no query with that handle once it is
+// closed, the querying thread looks, under the lock, whether the UI thread
+// still takes regions before each query.
 //
 // Every signal costs a round trip to the platform and wakes the other
 // thread, so the querying thread signals once a batch has gathered (or the
@@ -158,7 +162,7 @@ BOOL AddQueriedRegion(void* fill, const MEMORY_BASIC_INFORMATION& region) {
 #define REGION_FEED_POLL_MS 20
 
 struct RegionFeed {
-    HANDLE process;    // closed with the feed
+    HANDLE process;    // the UI thread's; the querying thread only borrows it
     ULONGLONG limit;   // the highest address the walk covers
     HANDLE ready;      // auto-reset: a batch was handed over, or the queries ended
     HANDLE room;       // auto-reset: the UI thread took regions from a full ring
@@ -177,7 +181,6 @@ const DWORD RoomWaitMs = 1000;
 
 void FreeRegionFeed(RegionFeed* feed) {
     DeleteCriticalSection(&feed->lock);
-    if (feed->process) CloseHandle(feed->process);
     if (feed->ready) CloseHandle(feed->ready);
     if (feed->room) CloseHandle(feed->room);
     free(feed);
@@ -238,8 +241,8 @@ DWORD TakeOver(RegionFeed* feed, MEMORY_BASIC_INFORMATION* out, DWORD capacity, 
     return taken;
 }
 
-// A feed that owns `process` and its querying thread; nullptr, with
-// `process` still the caller's, when either cannot be had.
+// A feed and its querying thread for `process`; nullptr when either cannot
+// be had.
 RegionFeed* StartRegionFeed(HANDLE process) {
     RegionFeed* feed = static_cast<RegionFeed*>(calloc(1, sizeof(RegionFeed)));
     if (!feed) return nullptr;
@@ -251,7 +254,6 @@ RegionFeed* StartRegionFeed(HANDLE process) {
     feed->holders = 2;
     HANDLE thread = feed->ready && feed->room ? CreateThread(nullptr, 0, QueryRegions, feed, 0, nullptr) : nullptr;
     if (!thread) {
-        feed->process = nullptr;
         FreeRegionFeed(feed);
         return nullptr;
     }
@@ -369,10 +371,10 @@ int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
     } else {
         // No thread for the queries: they are made here instead.
         QueryEachRegion(process, RegionWalkLimit, AddQueriedRegion, nullptr, &fill);
-        CloseHandle(process);
     }
 
     SendMessageW(table, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(table, nullptr, TRUE);
+    CloseHandle(process);
     return 1;
 }

@@ -693,6 +693,12 @@ DWORD QueryDelay(HANDLE process, LPCVOID address) {
 }  // namespace
 
 SIZE_T VirtualQueryEx(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION record, SIZE_T length) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        KernelHandle* k = AsKernel(process);
+        if (k && k->closed) W().closedHandleQueries++;
+    }
+    // A late answer: the query was made with the handle as it was then.
     if (DWORD delay = QueryDelay(process, address)) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     if (QueryHangs(process, address)) {
         std::unique_lock<std::mutex> hang(hangMutex);
@@ -703,7 +709,6 @@ SIZE_T VirtualQueryEx(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION
     }
     std::lock_guard<std::recursive_mutex> lock(W().m);
     KernelHandle* k = AsKernel(process);
-    if (k && k->closed) W().closedHandleQueries++;
     fake::Process* p = ProcessOf(k);
     if (!p || k->kind != Kind::Process || !(k->access & PROCESS_QUERY_INFORMATION)) {
         lastError = ERROR_ACCESS_DENIED;

@@ -94,7 +94,7 @@ int OpenKernelHandles();
 int OpenThreadHandles();
 // Events not yet closed.
 int OpenEvents();
-// VirtualQueryEx calls made with a process handle that was already closed
+// VirtualQueryEx calls begun with a process handle that was already closed
 // (on the platform its value may by then name another process).
 int QueriesWithClosedHandles();
 

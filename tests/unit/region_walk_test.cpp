@@ -224,7 +224,7 @@ TEST_F(RegionWalk, AFailingQueryEndsTheWalkWithWhatWasGathered) {
 
 // A query that never returns (under Wine, about a process that ended while
 // it was asked) holds the walk only for the stall limit; what was read
-// before it stands, and the process handle is closed once the query returns.
+// before it stands, and the process handle is closed.
 TEST_F(RegionWalk, AQueryThatNeverReturnsEndsTheWalkAfterTheStallLimit) {
     fake::Process& p = fake::AddProcess(100);
     Layout(p, {R(0, 0x10000, MEM_FREE), R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE),
@@ -237,9 +237,9 @@ TEST_F(RegionWalk, AQueryThatNeverReturnsEndsTheWalkAfterTheStallLimit) {
     EXPECT_EQ(1, walk.get());
     EXPECT_EQ(12u, Table().size());
     EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0x10000, 0x1000}}), Spans(CommittedRegions));
+    EXPECT_EQ(0, fake::OpenKernelHandles());
     EXPECT_TRUE(fake::Boxes().empty());
     fake::JoinThreads(QueryRegions);
-    EXPECT_EQ(0, fake::OpenKernelHandles());
 }
 
 // Queries that answer late, each within the stall limit: nothing is lost,
@@ -268,9 +268,9 @@ TEST_F(RegionWalk, LateAnswersWithinTheStallLimitLoseNothing) {
     }
 }
 
-// A walk that stopped waiting: its querying thread, when its late answer
-// comes, queries no more (and never with a closed handle) and ends, and the
-// handle and the feed's events are closed then.
+// A walk that stopped waiting closes the process handle at once; its
+// querying thread, when its late answer comes, queries no more (none with
+// the closed handle) and ends, and the feed's events are closed then.
 TEST_F(RegionWalk, AnAbandonedQueryingThreadEndsWithoutAnotherQuery) {
     fake::Process& p = fake::AddProcess(100);
     Layout(p, {R(0, 0x10000, MEM_FREE), R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE),
@@ -279,9 +279,9 @@ TEST_F(RegionWalk, AnAbandonedQueryingThreadEndsWithoutAnotherQuery) {
     int events = fake::OpenEvents();
     ASSERT_EQ(1, WalkRegionsWithStallLimit(100));
     EXPECT_EQ(12u, Table().size());
+    EXPECT_EQ(0, fake::OpenKernelHandles());
     ASSERT_TRUE(fake::JoinThreads(QueryRegions, 5000)) << "the querying thread goes on";
     EXPECT_EQ(0, fake::QueriesWithClosedHandles());
-    EXPECT_EQ(0, fake::OpenKernelHandles());
     EXPECT_EQ(events, fake::OpenEvents());
 }
 
