@@ -28,3 +28,18 @@ void Notice(HWND owner, LPCWSTR text, UINT icon);
 // Wine, seconds over a table of a hundred thousand lines.
 void LineListClear(HWND list);
 void LineListAppend(HWND list, LPCWSTR line);
+
+// Copying what a list shows. Lists that want keyboard input send their
+// dialog WM_VKEYTOITEM for every key and (under Wine, for every list of
+// that style) WM_CHARTOITEM for every character; the dialog returns what
+// LineListKey returns for the first and LIST_KEY_DEFAULT for the second, so
+// that every other key and character works in the list as usual.
+#define LIST_KEY_DEFAULT (-1)
+// Ctrl+C copies the list's selected lines (every line when none is
+// selected) to the clipboard, Ctrl+A selects every line of a list that
+// allows many.
+INT_PTR LineListKey(HWND dialog, WPARAM wParam, LPARAM lParam);
+// Puts those lines on the clipboard as Unicode text joined with CR LF, or
+// shows the error Notice "无法复制到剪贴板!" owned by the dialog when it
+// cannot (a clipboard that another program holds open is left as it was).
+void LineListCopy(HWND dialog, HWND list);

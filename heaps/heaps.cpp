@@ -206,6 +206,10 @@ INT_PTR CALLBACK HeapDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam)
         return TRUE;
     case WM_COMMAND:
         return HeapDialog_OnCommand(dialog, wParam);
+    case WM_VKEYTOITEM:
+        return LineListKey(dialog, wParam, lParam);
+    case WM_CHARTOITEM:
+        return LIST_KEY_DEFAULT;
     case WM_JOB_STEP:
         CarryOutJobStep(dialog, HeapRequest, reinterpret_cast<JobStep*>(lParam));
         return TRUE;

@@ -1,5 +1,5 @@
-// Process inspection: the query dialog, the process memory dialog and the
-// counters summary.
+// Process inspection: the query dialog, the process list, the process memory
+// dialog and the counters summary.
 #pragma once
 
 #include "platform/platform.h"
@@ -20,4 +20,8 @@ int ShowCounters();
 BOOL ReadPidText(LPCWSTR text, DWORD* pid);
 
 INT_PTR CALLBACK QueryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
+// Lists every running process, opened from QueryDialog with that dialog as
+// its parameter; a chosen process's PID is written into QueryDialog's field
+// 1005 and the list ends with IDOK.
+INT_PTR CALLBACK ProcessListDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);

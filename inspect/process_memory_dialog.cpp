@@ -102,7 +102,7 @@ static INT_PTR ProcessMemory_OnCommand(HWND dialog, WPARAM wParam) {
     }
 }
 
-INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_INITDIALOG:
         return ProcessMemory_OnInitDialog(dialog);
@@ -115,6 +115,10 @@ INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARA
         return TRUE;
     case WM_COMMAND:
         return ProcessMemory_OnCommand(dialog, wParam);
+    case WM_VKEYTOITEM:
+        return LineListKey(dialog, wParam, lParam);
+    case WM_CHARTOITEM:
+        return LIST_KEY_DEFAULT;
     default:
         return FALSE;
     }

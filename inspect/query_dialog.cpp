@@ -1,5 +1,5 @@
-// The query dialog: asks for a process ID and opens the process memory
-// dialog for it.
+// The query dialog: asks for a process ID, typed or chosen from the process
+// list, and opens the process memory dialog for it.
 #include <stdlib.h>
 
 #include "app/shell.h"
@@ -49,10 +49,26 @@ static INT_PTR Query_OnQuery(HWND dialog) {
     return FALSE;
 }
 
-// Only "查询" acts; Enter and Escape send commands 1 and 2, which do nothing.
+// Opens the process list; a process chosen there has its PID in the field
+// now, and the focus goes to "查询", which the user presses as after typing.
+static INT_PTR Query_OnProcessList(HWND dialog) {
+    INT_PTR chosen = DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_PROCESS_LIST), dialog, ProcessListDialog,
+                                     reinterpret_cast<LPARAM>(dialog));
+    if (chosen == IDOK) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_QUERY)), TRUE);
+    return FALSE;
+}
+
+// Only "查询" inspects; Enter and Escape send commands 1 and 2, which do
+// nothing.
 static INT_PTR Query_OnCommand(HWND dialog, WPARAM wParam) {
-    if (LOWORD(wParam) == IDC_QUERY) return Query_OnQuery(dialog);
-    return TRUE;
+    switch (LOWORD(wParam)) {
+    case IDC_QUERY:
+        return Query_OnQuery(dialog);
+    case IDC_SHOW_PROCESS_LIST:
+        return Query_OnProcessList(dialog);
+    default:
+        return TRUE;
+    }
 }
 
 INT_PTR CALLBACK QueryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {

@@ -142,6 +142,10 @@ INT_PTR CALLBACK ModuleDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lPara
         return TRUE;
     case WM_COMMAND:
         return ModuleDialog_OnCommand(dialog, wParam);
+    case WM_VKEYTOITEM:
+        return LineListKey(dialog, wParam, lParam);
+    case WM_CHARTOITEM:
+        return LIST_KEY_DEFAULT;
     case WM_JOB_STEP:
         CarryOutJobStep(dialog, ModuleRequest, reinterpret_cast<JobStep*>(lParam));
         return TRUE;

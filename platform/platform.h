@@ -28,6 +28,7 @@
 #define APIENTRY
 
 typedef int BOOL;
+typedef BOOL* PBOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
 typedef unsigned int DWORD;
@@ -174,6 +175,16 @@ typedef HICON__* HICON;
 #define LF32_FREE 0x00000002
 #define LF32_MOVEABLE 0x00000004
 
+// The process list: its snapshot, the bitness of a process and the name
+// comparison it is sorted by.
+#define TH32CS_SNAPPROCESS 0x00000002
+#define MAX_PATH 260
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
+#define WM_NEXTDLGCTL 0x0028
+#define LBN_DBLCLK 2
+
 #define ERROR_SUCCESS 0
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_NO_MORE_FILES 18
@@ -268,6 +279,20 @@ struct HEAPENTRY32 {
 };
 typedef HEAPENTRY32* LPHEAPENTRY32;
 
+struct PROCESSENTRY32W {
+    DWORD dwSize;
+    DWORD cntUsage;
+    DWORD th32ProcessID;
+    ULONG_PTR th32DefaultHeapID;
+    DWORD th32ModuleID;
+    DWORD cntThreads;
+    DWORD th32ParentProcessID;
+    LONG pcPriClassBase;
+    DWORD dwFlags;
+    WCHAR szExeFile[MAX_PATH];
+};
+typedef PROCESSENTRY32W* LPPROCESSENTRY32W;
+
 struct MODULEINFO {
     LPVOID lpBaseOfDll;
     DWORD SizeOfImage;
@@ -335,6 +360,11 @@ BOOL Heap32ListFirst(HANDLE snapshot, LPHEAPLIST32 record);
 BOOL Heap32ListNext(HANDLE snapshot, LPHEAPLIST32 record);
 BOOL Heap32First(LPHEAPENTRY32 entry, DWORD pid, ULONG_PTR heapId);
 BOOL Heap32Next(LPHEAPENTRY32 entry);
+BOOL Process32FirstW(HANDLE snapshot, LPPROCESSENTRY32W entry);
+BOOL Process32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry);
+HANDLE GetCurrentProcess(void);
+BOOL IsWow64Process(HANDLE process, PBOOL wow64);
+int CompareStringOrdinal(LPCWSTR a, int aLength, LPCWSTR b, int bLength, BOOL ignoreCase);
 BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status);
 void GetLocalTime(LPSYSTEMTIME time);
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
@@ -363,9 +393,33 @@ BOOL GetModuleInformation(HANDLE process, HMODULE module, LPMODULEINFO info, DWO
 errno_t wcscpy_s(WCHAR* dest, size_t size, const WCHAR* src);
 errno_t wcscat_s(WCHAR* dest, size_t size, const WCHAR* src);
 
+// Copying what a list shows: keys that reach the dialog from its lists, the
+// lists' selection and the clipboard.
+typedef short SHORT;
+typedef HANDLE HGLOBAL;
+#define WM_VKEYTOITEM 0x002E
+#define WM_CHARTOITEM 0x002F
+#define VK_CONTROL 0x11
+#define LB_SETSEL 0x0185
+#define LB_GETSELCOUNT 0x0190
+#define LB_GETSELITEMS 0x0191
+#define CF_UNICODETEXT 13
+#define GMEM_MOVEABLE 0x0002
+SHORT GetKeyState(int key);
+BOOL OpenClipboard(HWND owner);
+BOOL EmptyClipboard(void);
+HANDLE SetClipboardData(UINT format, HANDLE data);
+BOOL CloseClipboard(void);
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
+LPVOID GlobalLock(HGLOBAL memory);
+BOOL GlobalUnlock(HGLOBAL memory);
+HGLOBAL GlobalFree(HGLOBAL memory);
+
 #endif  // _WIN32
 
 // The access masks Morvane asks for, as numbers: the SDK's own
 // PROCESS_ALL_ACCESS differs between header versions.
 #define MORVANE_ACCESS_QUERY 0x0400u
 #define MORVANE_ACCESS_COUNTERS 0x0410u
+// Query-limited information: enough to ask a process's bitness.
+#define MORVANE_ACCESS_LIMITED 0x1000u

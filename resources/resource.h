@@ -7,6 +7,7 @@
 #define IDD_HEAP 141
 #define IDD_MODULE 145
 #define IDI_MORVANE 138
+#define IDD_PROCESS_LIST 150
 
 // MainWindow
 #define IDC_MEMORY_LOAD 1005
@@ -37,3 +38,10 @@
 #define IDC_HEAP_LIST 1020
 #define IDC_BLOCK_LIST 1021
 #define IDC_MODULE_LIST 1020
+
+// QueryDialog's way to ProcessListDialog, and ProcessListDialog ("确定" is
+// number 1, IDOK, which Enter sends)
+#define IDC_SHOW_PROCESS_LIST 1040
+#define IDC_PROCESS_LIST 1020
+#define IDC_LIST_OK 1
+#define IDC_LIST_REFRESH 1041

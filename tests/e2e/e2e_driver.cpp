@@ -24,8 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "e2e_copy.h"
 #include "e2e_expect.h"
 #include "e2e_notices.h"
+#include "e2e_process_list.h"
 #include "e2e_reliability.h"
 #include "e2e_report.h"
 #include "e2e_screen.h"
@@ -295,14 +297,15 @@ HWND OpenTimed(HWND query, DWORD pid, LRESULT lines, DWORD* start, DWORD* filled
     return dialog;
 }
 
-// Waits for the first map pass of a dialog opened by OpenTimed, then closes
-// the dialog.
-void CloseTimed(HWND dialog, DWORD start, const char* what) {
+// Waits for the first map pass of a dialog opened by OpenTimed, then does
+// `before` with the dialog (if given) and closes it.
+void CloseTimed(HWND dialog, DWORD start, const char* what, void (*before)(HWND) = nullptr) {
     Notice n;
     if (WaitNotice(kNoticeCaption, 120000, &n, kMapNotice, dialog)) {
         Log("MEASURE %s: first map pass ended %lu ms after pressing 查询", what, static_cast<unsigned long>(Now() - start));
         Dismiss(n);
     }
+    if (dialog && before) before(dialog);
     if (dialog) {
         PostMessageW(dialog, WM_CLOSE, 0, 0);
         WaitGone(dialog, 30000);
@@ -335,7 +338,7 @@ void MeasureRegionTable(HWND query, const std::wstring& targetExe) {
         Log("MEASURE region table: %ld lines of %ld after %lu ms", static_cast<long>(count), static_cast<long>(expected),
             static_cast<unsigned long>(filled));
     }
-    CloseTimed(dialog, start, "region target");
+    CloseTimed(dialog, start, "region target", count == expected ? MeasureCopyTable : nullptr);
     TerminateProcess(t.process, 0);
 }
 
@@ -501,8 +504,9 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
         if (late) Log("  %d map pass notice(s) after the failed dialog closed", late);
     }
 
-    // ---- process memory dialog on the target
-    SetText(pidField, std::to_wstring(known.pid).c_str());
+    // ---- process memory dialog on the target, chosen from the process list
+    // (typed when the choice failed, so that the run goes on)
+    if (!ChooseFromProcessList(query, known.pid, "e2e_target.exe")) SetText(pidField, std::to_wstring(known.pid).c_str());
     Press(queryButton);
     HWND dialog = WaitDialog(L"进程虚拟内存信息", 10000);
     if (!Check(dialog != nullptr, "process dialog opened for the target")) return;
@@ -554,6 +558,8 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
         DrainMapNotices(1000);
     }
     CloseHandle(targetQuery);
+    CheckCopyRegionLines(dialog);
+    DrainMapNotices(500);
 
     // ---- heap dialog: Wine's tool-help has no heap list
     Press(GetDlgItem(dialog, 1028));
@@ -589,7 +595,9 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
                 Sleep(100);
                 ReadList(GetDlgItem(modules, 1020), &got);
             } while (got.size() < want.size() && Now() - start < 10000);
-            CheckLines(want, got, "module dialog: every module as the target reports it");
+            if (CheckLines(want, got, "module dialog: every module as the target reports it")) {
+                CheckCopyModuleList(modules, want);
+            }
             Screenshot("module-dialog");
             PostMessageW(modules, WM_CLOSE, 0, 0);
             Check(WaitGone(modules, 3000), "module dialog: closed by its close box");

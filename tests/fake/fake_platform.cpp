@@ -62,7 +62,8 @@ struct KernelHandle {
     bool earlier = false;  // open across a Reset: a thread of an earlier test may still close it
     DWORD pid = 0;
     DWORD access = 0;
-    int cursor = 0;  // next heap of a snapshot
+    int cursor = 0;  // next heap or process of a snapshot
+    bool processList = false;  // a snapshot of the processes
     // events
     std::mutex m;
     std::condition_variable cv;
@@ -114,6 +115,11 @@ struct World {
     std::function<void(const std::string&)> callHook;
     std::function<void(HWND, UINT)> sentHook;
     int closedHandleQueries = 0;
+    // the process snapshot
+    std::vector<DWORD> processOrder;
+    bool processSnapshotFails = false;
+    fake::StepFailure processStepFailure;
+    bool selfWow64 = false;
 };
 
 World& W() {
@@ -175,6 +181,7 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
     case LB_RESETCONTENT:
         c.lines.clear();
         c.selection = LB_ERR;
+        c.selected.clear();
         return 0;
     case LB_ADDSTRING:
         c.lines.push_back(ToU16(reinterpret_cast<const WCHAR*>(lParam)));
@@ -195,6 +202,24 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
         for (size_t i = 0; i < line.size(); ++i) out[i] = static_cast<WCHAR>(line[i]);
         out[line.size()] = 0;
         return static_cast<LRESULT>(line.size());
+    }
+    case LB_SETSEL: {
+        int index = static_cast<int>(lParam);
+        if (!c.extendedSelection || index < -1 || index >= static_cast<int>(c.lines.size())) return LB_ERR;
+        for (int i = index < 0 ? 0 : index; i < (index < 0 ? static_cast<int>(c.lines.size()) : index + 1); ++i) {
+            if (wParam) c.selected.insert(i);
+            else c.selected.erase(i);
+        }
+        return 0;
+    }
+    case LB_GETSELCOUNT:
+        return c.extendedSelection ? static_cast<LRESULT>(c.selected.size()) : LB_ERR;
+    case LB_GETSELITEMS: {
+        if (!c.extendedSelection) return LB_ERR;
+        int* out = reinterpret_cast<int*>(lParam);
+        LRESULT n = 0;
+        for (auto it = c.selected.begin(); it != c.selected.end() && n < static_cast<LRESULT>(wParam); ++it) out[n++] = *it;
+        return n;
     }
     case LB_INITSTORAGE:
         c.storageItems += wParam;
@@ -749,6 +774,15 @@ BOOL CloseHandle(HANDLE handle) {
 
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD pid) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (flags == TH32CS_SNAPPROCESS) {
+        if (W().processSnapshotFails) {
+            lastError = ERROR_ACCESS_DENIED;
+            return INVALID_HANDLE_VALUE;
+        }
+        KernelHandle* k = NewHandle(Kind::Snapshot);
+        k->processList = true;
+        return k;
+    }
     auto it = W().processes.find(pid);
     if (flags != TH32CS_SNAPHEAPLIST || it == W().processes.end() || it->second.snapshotFails) {
         lastError = it == W().processes.end() ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED;
@@ -838,6 +872,71 @@ BOOL Heap32First(LPHEAPENTRY32 entry, DWORD pid, ULONG_PTR heapId) {
 }
 
 BOOL Heap32Next(LPHEAPENTRY32 entry) { return BlockStep(entry); }
+
+namespace {
+
+// One step of the process snapshot, which the world is read through live.
+BOOL ProcessStep(HANDLE snapshot, LPPROCESSENTRY32W entry, bool first) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(snapshot);
+    if (!k || k->closed || !k->processList || !entry || entry->dwSize != sizeof(PROCESSENTRY32W)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (first) k->cursor = 0;
+    if (W().processStepFailure.step == k->cursor) {
+        lastError = W().processStepFailure.error;
+        return FALSE;
+    }
+    if (k->cursor >= static_cast<int>(W().processOrder.size())) {
+        lastError = ERROR_NO_MORE_FILES;
+        return FALSE;
+    }
+    DWORD pid = W().processOrder[static_cast<size_t>(k->cursor++)];
+    const std::u16string& name = W().processes[pid].exeName;
+    entry->th32ProcessID = pid;
+    size_t n = std::min(name.size(), static_cast<size_t>(MAX_PATH - 1));
+    for (size_t i = 0; i < n; ++i) entry->szExeFile[i] = static_cast<WCHAR>(name[i]);
+    entry->szExeFile[n] = 0;
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL Process32FirstW(HANDLE snapshot, LPPROCESSENTRY32W entry) { return ProcessStep(snapshot, entry, true); }
+BOOL Process32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry) { return ProcessStep(snapshot, entry, false); }
+
+HANDLE GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+
+// Answers for the current process and for a process opened with query
+// rights (query-limited or full).
+BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (process == GetCurrentProcess()) {
+        *wow64 = W().selfWow64;
+        return TRUE;
+    }
+    KernelHandle* k = AsKernel(process);
+    fake::Process* p = ProcessOf(k);
+    if (!p || k->kind != Kind::Process || !(k->access & (MORVANE_ACCESS_LIMITED | PROCESS_QUERY_INFORMATION))) {
+        lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    *wow64 = p->wow64;
+    return TRUE;
+}
+
+// Ordinal, with ASCII letters folded when case is ignored.
+int CompareStringOrdinal(LPCWSTR a, int aLength, LPCWSTR b, int bLength, BOOL ignoreCase) {
+    size_t na = aLength < 0 ? static_cast<size_t>(lstrlenW(a)) : static_cast<size_t>(aLength);
+    size_t nb = bLength < 0 ? static_cast<size_t>(lstrlenW(b)) : static_cast<size_t>(bLength);
+    auto fold = [ignoreCase](WCHAR c) { return ignoreCase && c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c; };
+    for (size_t i = 0; i < na && i < nb; ++i) {
+        int d = static_cast<int>(fold(a[i])) - static_cast<int>(fold(b[i]));
+        if (d) return d < 0 ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+    }
+    return na == nb ? CSTR_EQUAL : na < nb ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+}
 
 BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
@@ -1082,6 +1181,8 @@ void ReleaseHungQueries() {
     hangCv.notify_all();
 }
 
+void ResetClipboard();
+
 void Reset() {
     ReleaseHungQueries();
     // Threads that have finished are joined; one that never ends (a thread
@@ -1143,11 +1244,17 @@ void Reset() {
     w.callHook = nullptr;
     w.sentHook = nullptr;
     w.closedHandleQueries = 0;
+    w.processOrder.clear();
+    w.processSnapshotFails = false;
+    w.processStepFailure = {};
+    w.selfWow64 = false;
     lastError = 0;
+    ResetClipboard();
 }
 
 Process& AddProcess(DWORD pid) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (!W().processes.count(pid)) W().processOrder.push_back(pid);
     W().processes[pid] = Process();
     return W().processes[pid];
 }
@@ -1155,6 +1262,8 @@ Process& AddProcess(DWORD pid) {
 void RemoveProcess(DWORD pid) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     W().processes.erase(pid);
+    auto& order = W().processOrder;
+    order.erase(std::remove(order.begin(), order.end(), pid), order.end());
 }
 
 std::vector<OpenCall> OpenCalls() {
@@ -1515,6 +1624,17 @@ bool EventManualReset(HANDLE event) {
     return k && k->kind == Kind::Event && k->manual;
 }
 
+void SetProcessSnapshotFaults(bool snapshotFails, StepFailure stepFailure) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().processSnapshotFails = snapshotFails;
+    W().processStepFailure = stepFailure;
+}
+
+void SetSelfWow64(bool wow64) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().selfWow64 = wow64;
+}
+
 void SetMemoryStatus(const MEMORYSTATUSEX& status) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     W().status = status;
@@ -1648,6 +1768,132 @@ std::u16string Utf16(const std::string& utf8) {
         }
     }
     return out;
+}
+
+}  // namespace fake
+
+// ---- Keyboard and clipboard -------------------------------------------------
+
+namespace {
+
+struct Clipboard {
+    std::mutex m;
+    std::set<int> keysDown;
+    bool held = false;  // by another program
+    bool open = false;
+    std::u16string text;
+    // Live blocks; a block's handle is the address of its record.
+    std::map<HGLOBAL, std::unique_ptr<std::vector<char>>> globals;
+};
+
+Clipboard& C() {
+    static Clipboard* clipboard = new Clipboard;
+    return *clipboard;
+}
+
+}  // namespace
+
+SHORT GetKeyState(int key) {
+    std::lock_guard<std::mutex> lock(C().m);
+    return static_cast<SHORT>(C().keysDown.count(key) ? 0x8000 : 0);
+}
+
+BOOL OpenClipboard(HWND) {
+    std::lock_guard<std::mutex> lock(C().m);
+    if (C().held || C().open) return FALSE;
+    C().open = true;
+    return TRUE;
+}
+
+BOOL EmptyClipboard(void) {
+    std::lock_guard<std::mutex> lock(C().m);
+    if (!C().open) return FALSE;
+    C().text.clear();
+    return TRUE;
+}
+
+// Takes a terminated UTF-16 text; the block is the clipboard's from then on.
+HANDLE SetClipboardData(UINT format, HANDLE data) {
+    std::lock_guard<std::mutex> lock(C().m);
+    auto it = C().globals.find(data);
+    if (!C().open || format != CF_UNICODETEXT || it == C().globals.end()) return nullptr;
+    const WCHAR* text = reinterpret_cast<const WCHAR*>(it->second->data());
+    size_t units = it->second->size() / sizeof(WCHAR);
+    C().text.clear();
+    for (size_t i = 0; i < units && text[i]; ++i) C().text.push_back(static_cast<char16_t>(text[i]));
+    C().globals.erase(it);
+    return data;
+}
+
+BOOL CloseClipboard(void) {
+    std::lock_guard<std::mutex> lock(C().m);
+    if (!C().open) return FALSE;
+    C().open = false;
+    return TRUE;
+}
+
+HGLOBAL GlobalAlloc(UINT, SIZE_T bytes) {
+    std::lock_guard<std::mutex> lock(C().m);
+    auto block = std::make_unique<std::vector<char>>(bytes, '\x5A');  // not zeroed, as on the platform
+    HGLOBAL handle = block.get();
+    C().globals[handle] = std::move(block);
+    return handle;
+}
+
+LPVOID GlobalLock(HGLOBAL memory) {
+    std::lock_guard<std::mutex> lock(C().m);
+    auto it = C().globals.find(memory);
+    return it == C().globals.end() ? nullptr : it->second->data();
+}
+
+BOOL GlobalUnlock(HGLOBAL) { return FALSE; }
+
+HGLOBAL GlobalFree(HGLOBAL memory) {
+    std::lock_guard<std::mutex> lock(C().m);
+    return C().globals.erase(memory) ? nullptr : memory;
+}
+
+namespace fake {
+
+void ResetClipboard() {
+    std::lock_guard<std::mutex> lock(C().m);
+    C().keysDown.clear();
+    C().held = false;
+    C().open = false;
+    C().text.clear();
+    C().globals.clear();
+}
+
+void SetKeyDown(int key, bool down) {
+    std::lock_guard<std::mutex> lock(C().m);
+    if (down) C().keysDown.insert(key);
+    else C().keysDown.erase(key);
+}
+
+void HoldClipboard(bool held) {
+    std::lock_guard<std::mutex> lock(C().m);
+    C().held = held;
+}
+
+void SetClipboardText(const std::string& utf8) {
+    std::u16string text = Utf16(utf8);
+    std::lock_guard<std::mutex> lock(C().m);
+    C().text = text;
+}
+
+std::string ClipboardText() {
+    std::lock_guard<std::mutex> lock(C().m);
+    return Utf8(C().text);
+}
+
+bool ClipboardOpen() {
+    std::lock_guard<std::mutex> lock(C().m);
+    return C().open;
+}
+
+int LiveGlobals() {
+    std::lock_guard<std::mutex> lock(C().m);
+    return static_cast<int>(C().globals.size());
 }
 
 }  // namespace fake

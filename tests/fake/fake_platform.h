@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,8 @@ struct Process {
     bool snapshotFails = false;
     StepFailure heapListFailure;
     StepFailure blockFailure;
+    std::u16string exeName;                 // its name in the process snapshot
+    bool wow64 = false;                     // IsWow64Process answers this for it
 };
 
 // Everything is cleared: processes, windows, records, hooks, failures.
@@ -114,6 +117,10 @@ struct Control {
     LPARAM range = 0;
     WPARAM position = 0;
     std::vector<UINT> messages;         // every message it was sent, in order
+    // A list of extended selection (LBS_EXTENDEDSEL) and its selected lines;
+    // a list without it refuses the selection messages of many lines.
+    bool extendedSelection = false;
+    std::set<int> selected;
 };
 
 // A dialog window as the test drives it. `proc` may be null when the test
@@ -271,6 +278,28 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 // Joins every thread started with this routine so far; with a time-out,
 // false when one is still running after it.
 bool JoinThreads(LPTHREAD_START_ROUTINE routine, int timeoutMs = -1);
+
+// ---- The process snapshot ----------------------------------------------
+
+// CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS) lists every process by its
+// exeName, in the order the processes were added. It fails when
+// `snapshotFails`; its steps fail as `stepFailure` says.
+void SetProcessSnapshotFaults(bool snapshotFails, StepFailure stepFailure = {});
+// What IsWow64Process answers for the current process.
+void SetSelfWow64(bool wow64);
+
+// ---- Keyboard and clipboard ----------------------------------------------
+
+// Whether GetKeyState reports the key down.
+void SetKeyDown(int key, bool down);
+// Another program holds the clipboard open: OpenClipboard fails.
+void HoldClipboard(bool held);
+void SetClipboardText(const std::string& utf8);
+// The CF_UNICODETEXT text on the clipboard, as UTF-8.
+std::string ClipboardText();
+bool ClipboardOpen();
+// Memory blocks from GlobalAlloc neither freed nor handed to the clipboard.
+int LiveGlobals();
 
 // UTF-16 to UTF-8, for assertions.
 std::string Utf8(const WCHAR* text);

@@ -267,6 +267,11 @@ const uint32_t kDefault = 0x50018001;
 const uint32_t kGauge = 0x50800005;
 const uint32_t kList = 0x50210101;
 const uint32_t kListB = 0x50A10101;
+// The lists whose lines can be copied: keys for the dialog, and extended
+// selection where a list only shows.
+const uint32_t kListKeys = kList | 0x0400;
+const uint32_t kListMany = kListKeys | 0x0800;
+const uint32_t kListBMany = kListB | 0x0C00;
 
 // The predefined classes by atom; 0 where the class is named.
 const uint16_t kButtonClass = 0x0080;
@@ -321,15 +326,22 @@ const ExpectedTemplate kMainWindow = {131, "Morvane by Quorvid", 288, 194, {
     {1026, kNamed, "msctls_progress32", "", kGauge, 13, 148, 33, 37},
 }};
 
-const ExpectedTemplate kQueryDialog = {132, "进程详细信息", 123, 24, {
+const ExpectedTemplate kQueryDialog = {132, "进程详细信息", 172, 24, {
     {-1, kStaticClass, nullptr, "PID", kLabel, 4, 4, 13, 8},
     {1005, kEditClass, nullptr, "", kIn, 19, 4, 63, 12},
     {1013, kButtonClass, nullptr, "查询", kButton, 86, 4, 35, 12},
+    {1040, kButtonClass, nullptr, "进程列表", kButton, 125, 4, 44, 12},
+}};
+
+const ExpectedTemplate kProcessListDialog = {150, "选择进程", 240, 214, {
+    {1020, kListBoxClass, nullptr, "", kListB | 0x0400, 0, 0, 240, 194},
+    {1041, kButtonClass, nullptr, "刷新", kButton, 4, 198, 50, 14},
+    {1, kButtonClass, nullptr, "确定", kDefault, 186, 198, 50, 14},
 }};
 
 const ExpectedTemplate kProcessMemoryDialog = {135, "进程虚拟内存信息", 606, 306, {
-    {1020, kListBoxClass, nullptr, "", kList, 0, 0, 369, 72},
-    {1021, kListBoxClass, nullptr, "", kList, 0, 75, 369, 208},
+    {1020, kListBoxClass, nullptr, "", kListMany, 0, 0, 369, 72},
+    {1021, kListBoxClass, nullptr, "", kListMany, 0, 75, 369, 208},
     {1, kButtonClass, nullptr, "刷新", kButton, 406, 288, 165, 16},
     {-1, kStaticClass, nullptr, "已调拨", kLabel, 423, 264, 26, 8},
     {-1, kStaticClass, nullptr, "已预订", kLabel, 537, 264, 26, 8},
@@ -339,13 +351,13 @@ const ExpectedTemplate kProcessMemoryDialog = {135, "进程虚拟内存信息", 
 
 const ExpectedTemplate kHeapDialog = {141, "堆信息", 293, 163, {
     {1, kButtonClass, nullptr, "刷新", kDefault, 239, 147, 50, 14},
-    {1020, kListBoxClass, nullptr, "", kList, 0, 0, 119, 145},
-    {1021, kListBoxClass, nullptr, "", kList, 125, 0, 167, 145},
+    {1020, kListBoxClass, nullptr, "", kListKeys, 0, 0, 119, 145},
+    {1021, kListBoxClass, nullptr, "", kListMany, 125, 0, 167, 145},
 }};
 
 const ExpectedTemplate kModuleDialog = {145, "模块信息", 393, 216, {
     {1, kButtonClass, nullptr, "刷新", kDefault, 343, 200, 50, 14},
-    {1020, kListBoxClass, nullptr, "", kListB, 0, 0, 393, 196},
+    {1020, kListBoxClass, nullptr, "", kListBMany, 0, 0, 393, 196},
 }};
 
 void CheckTemplate(const ExpectedTemplate& layout) {
@@ -407,6 +419,7 @@ TEST(DialogTemplates, QueryDialogLayout) { CheckTemplate(kQueryDialog); }
 TEST(DialogTemplates, ProcessMemoryDialogLayout) { CheckTemplate(kProcessMemoryDialog); }
 TEST(DialogTemplates, HeapDialogLayout) { CheckTemplate(kHeapDialog); }
 TEST(DialogTemplates, ModuleDialogLayout) { CheckTemplate(kModuleDialog); }
+TEST(DialogTemplates, ProcessListDialogLayout) { CheckTemplate(kProcessListDialog); }
 
 // The parser itself, on a template built by hand: a wrong offset anywhere
 // would shift every later field.
@@ -471,7 +484,8 @@ TEST(ResourceFile, HoldsTheProgramsResourcesAndNoOthers) {
     const std::set<std::string> want = {
         "type #5 name #131 language 2052",  "type #5 name #132 language 2052",
         "type #5 name #135 language 2052",  "type #5 name #141 language 2052",
-        "type #5 name #145 language 2052",  "type #3 name #1 language 2052",
+        "type #5 name #145 language 2052",  "type #5 name #150 language 2052",
+        "type #3 name #1 language 2052",
         "type #14 name #138 language 2052", "type #16 name #1 language 2052",
         "type #24 name #1 language 2052",
     };
