@@ -4,15 +4,19 @@
 
 namespace {
 
+DWORD LastJobRequest = 0;
+
 // Sends one step to the job's dialog and waits until it has been handled.
 // A dialog that no longer exists handles nothing, so the step stays undone.
-BOOL SendStep(const DialogJob& job, JobAction action, HWND list, LPCWSTR line) {
-    JobStep step = {job.request, action, list, line, FALSE};
+BOOL SendStep(const DialogJob& job, JobAction action, HWND list, LPCWSTR line, UINT icon = 0) {
+    JobStep step = {job.request, action, list, line, icon, FALSE};
     SendMessageW(job.dialog, WM_JOB_STEP, 0, reinterpret_cast<LPARAM>(&step));
     return step.done;
 }
 
 }  // namespace
+
+DWORD NewJobRequest() { return ++LastJobRequest; }
 
 BOOL JobClear(const DialogJob& job, HWND list) { return SendStep(job, JOB_CLEAR, list, nullptr); }
 
@@ -20,19 +24,13 @@ BOOL JobAppend(const DialogJob& job, HWND list, LPCWSTR line) { return SendStep(
 
 BOOL JobEnableRefresh(const DialogJob& job) { return SendStep(job, JOB_ENABLE_REFRESH, nullptr, nullptr); }
 
-BOOL JobEndDialog(const DialogJob& job) { return SendStep(job, JOB_END, nullptr, nullptr); }
+BOOL JobNotice(const DialogJob& job, LPCWSTR text, UINT icon) { return SendStep(job, JOB_NOTICE, nullptr, text, icon); }
 
-BOOL JobNotice(const DialogJob& job, LPCWSTR text, UINT icon) {
-    if (!SendStep(job, JOB_CHECK, nullptr, nullptr)) return FALSE;
-    Notice(job.dialog, text, icon);
-    return TRUE;
-}
+BOOL JobFail(const DialogJob& job, LPCWSTR text) { return SendStep(job, JOB_NOTICE_END, nullptr, text, MB_ICONERROR); }
 
 void CarryOutJobStep(HWND dialog, DWORD newest, JobStep* step) {
     if (step->request != newest) return;
     switch (step->action) {
-    case JOB_CHECK:
-        break;
     case JOB_CLEAR:
         LineListClear(step->list);
         break;
@@ -42,7 +40,11 @@ void CarryOutJobStep(HWND dialog, DWORD newest, JobStep* step) {
     case JOB_ENABLE_REFRESH:
         EnableWindow(GetDlgItem(dialog, IDC_REFRESH), TRUE);
         break;
-    case JOB_END:
+    case JOB_NOTICE:
+        Notice(dialog, step->line, step->icon);
+        break;
+    case JOB_NOTICE_END:
+        Notice(dialog, step->line, step->icon);
         EndDialog(dialog, 0);
         break;
     }

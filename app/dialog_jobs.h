@@ -7,7 +7,8 @@
 // worker whose dialog has closed, or whose request a newer one has replaced,
 // is refused and stops, leaving nothing behind. The check and the step are
 // one action of the dialog's thread, which is also the only thread that
-// makes a new request.
+// makes a new request. A notice is such a step too: shown by the dialog's
+// thread while the worker waits, it cannot come after the dialog has ended.
 #pragma once
 
 #include "platform/platform.h"
@@ -18,16 +19,22 @@ struct DialogJob {
     DWORD request;
 };
 
+// A new request of a dialog, taken on the UI thread. The heap and module
+// dialogs take theirs from this one count, so a dialog whose window handle
+// was a closed dialog's of the other kind never matches an old worker.
+DWORD NewJobRequest();
+
 // The private message that carries a step; lParam points to a JobStep.
 #define WM_JOB_STEP (WM_APP + 2)
 
-enum JobAction { JOB_CHECK, JOB_CLEAR, JOB_APPEND, JOB_ENABLE_REFRESH, JOB_END };
+enum JobAction { JOB_CLEAR, JOB_APPEND, JOB_ENABLE_REFRESH, JOB_NOTICE, JOB_NOTICE_END };
 
 struct JobStep {
     DWORD request;
     JobAction action;
     HWND list;     // JOB_CLEAR and JOB_APPEND
-    LPCWSTR line;  // JOB_APPEND
+    LPCWSTR line;  // JOB_APPEND; the text of JOB_NOTICE and JOB_NOTICE_END
+    UINT icon;     // JOB_NOTICE and JOB_NOTICE_END
     BOOL done;     // set by the dialog when it carried the step out
 };
 
@@ -37,11 +44,10 @@ BOOL JobClear(const DialogJob& job, HWND list);
 BOOL JobAppend(const DialogJob& job, HWND list, LPCWSTR line);
 // Enables the dialog's button 1.
 BOOL JobEnableRefresh(const DialogJob& job);
-// Ends the dialog with 0, on its own thread.
-BOOL JobEndDialog(const DialogJob& job);
-// Shows a Notice owned by the dialog, from the worker's thread, if the
-// worker's request is still the dialog's newest.
+// Shows a Notice owned by the dialog, on the dialog's thread.
 BOOL JobNotice(const DialogJob& job, LPCWSTR text, UINT icon);
+// Shows an error Notice and then ends the dialog with 0, as one step.
+BOOL JobFail(const DialogJob& job, LPCWSTR text);
 
 // Dialog side, for WM_JOB_STEP: carries the step out when its request is
 // `newest`, the dialog's newest request.

@@ -70,7 +70,7 @@ BOOL AppendBlockLines(const DialogJob& served, HWND list, UINT number, const HEA
 
 // A failed walk tells so and ends the dialog it serves, if it still serves it.
 DWORD FailWalk(const DialogJob& served, LPCWSTR text) {
-    if (JobNotice(served, text, MB_ICONERROR)) JobEndDialog(served);
+    JobFail(served, text);
     return 0;
 }
 
@@ -78,7 +78,7 @@ void EnableRefresh(HWND dialog, BOOL enable) { EnableWindow(GetDlgItem(dialog, I
 
 // Ends HeapDialog on its own thread; a walk still running for it stops.
 void EndHeapDialog(HWND dialog) {
-    ++HeapRequest;
+    HeapRequest = NewJobRequest();
     EndDialog(dialog, 0);
 }
 
@@ -90,7 +90,7 @@ void HeapDialog_Scan(HWND dialog) {
 
 BOOL HeapDialog_OnInitDialog(HWND dialog) {
     HeapWindow = dialog;
-    ++HeapRequest;
+    HeapRequest = NewJobRequest();
     CenterOnScreen(dialog);
     LineListAppend(GetDlgItem(dialog, IDC_BLOCK_LIST), L"没有选择");
     HeapDialog_Scan(dialog);
@@ -108,10 +108,12 @@ void HeapDialog_OnHeapSelected(HWND dialog) {
     job->pid = SelectedPid;
     // The new walk replaces any earlier one; if it cannot start, the
     // earlier one goes on.
-    job->served = {dialog, ++HeapRequest};
+    DWORD earlier = HeapRequest;
+    HeapRequest = NewJobRequest();
+    job->served = {dialog, HeapRequest};
     HANDLE thread = CreateThread(nullptr, 0, WalkHeapBlocks, job, 0, nullptr);
     if (!thread) {
-        --HeapRequest;
+        HeapRequest = earlier;
         free(job);
         return;
     }

@@ -15,6 +15,11 @@ namespace {
 bool PainterStarted = false;
 CRITICAL_SECTION RequestLock;
 BOOL PendingAnnounce = FALSE;
+// Counts the requests, so that the painter, letting go of the requests it
+// woke for, can see whether another came meanwhile; and the dialog the
+// newest one was made for. Both under RequestLock.
+DWORD RequestSerial = 0;
+HWND RequestWindow = nullptr;
 
 // The painter's own copies of the two region lists, taken together under
 // one hold of the lock before a pass draws, so that a walk rewriting the
@@ -47,12 +52,27 @@ void CopyRegionLists() {
     LeaveCriticalSection(&RegionListsLock);
 }
 
-// Requests that come while the platform gives no drawing context: the event
-// is reset, so the painter does not spin, and a notice asked for stays
-// pending for the next pass that does draw.
-void PutOffMapRequest() {
+// The dialog of the newest request, and the request count as the painter
+// woke to them.
+HWND RequestedWindow(DWORD* serial) {
     EnterCriticalSection(&RequestLock);
-    ResetEvent(DrawRequest);
+    HWND window = RequestWindow;
+    *serial = RequestSerial;
+    LeaveCriticalSection(&RequestLock);
+    return window;
+}
+
+// Lets go of the requests counted up to `serial` without a pass: for a
+// dialog that has closed (and its notice with them), or while the platform
+// gives no drawing context (the notice stays pending for the next pass that
+// draws). The event is reset so the painter does not spin, unless a request
+// came after `serial`: that one is kept for a pass of its own.
+void DropMapRequests(DWORD serial, BOOL dropNotice) {
+    EnterCriticalSection(&RequestLock);
+    if (RequestSerial == serial) {
+        ResetEvent(DrawRequest);
+        if (dropNotice) PendingAnnounce = FALSE;
+    }
     LeaveCriticalSection(&RequestLock);
 }
 
@@ -121,6 +141,8 @@ void RequestMemoryMap(BOOL announce) {
     PrepareRequests();
     EnterCriticalSection(&RequestLock);
     if (announce) PendingAnnounce = TRUE;
+    RequestWindow = ProcessMemoryWindow;
+    ++RequestSerial;
     SetEvent(DrawRequest);
     LeaveCriticalSection(&RequestLock);
 }
@@ -137,16 +159,17 @@ BOOL TakeMapRequest() {
 DWORD WINAPI MemoryMapPainter(LPVOID) {
     for (;;) {
         if (WaitForSingleObject(DrawRequest, INFINITE) != WAIT_OBJECT_0) return 0;
-        HWND dialog = ProcessMemoryWindow;
+        DWORD serial;
+        HWND dialog = RequestedWindow(&serial);
         // A request left by a dialog that has since closed has no window to
         // draw into or to own the notice.
         if (!IsWindow(dialog)) {
-            TakeMapRequest();
+            DropMapRequests(serial, TRUE);
             continue;
         }
         HDC dc = GetDC(dialog);
         if (!dc) {
-            PutOffMapRequest();
+            DropMapRequests(serial, FALSE);
             continue;
         }
         // The requests are taken before the lists are copied: one made

@@ -11,9 +11,13 @@ extern HANDLE DrawRequest;
 // does anything. Requests can be made (and are kept) before it.
 void StartMemoryMapPainter();
 
-// Asks for a pass. `announce` asks for the notice "内存分布绘制完成!" at the
-// end of the pass; requests merge until the painter wakes, and a merged pass
-// announces when any of its requests did.
+// Asks for a pass into the dialog ProcessMemoryWindow names now: the
+// painter takes the window with the request and never reads the variable
+// itself. `announce` asks for the notice "内存分布绘制完成!" at the end of
+// the pass; requests merge until the painter wakes, and a merged pass
+// announces when any of its requests did. A request made after the painter
+// woke is not lost when the painter lets go of what it woke for without a
+// pass: it keeps its own.
 void RequestMemoryMap(BOOL announce);
 
 // Ends the requests a pass serves: resets DrawRequest and returns whether

@@ -95,12 +95,14 @@ void EmptyRegionLists() {
 
 // Queries the regions of `process` from address 0 upward and gives each to
 // `take` (with `context`), until a query fails, the walk ends (at `limit`,
-// or at a region of size 0) or `take` returns FALSE.
+// or at a region of size 0), `take` returns FALSE or, asked before each
+// query, `goOn` (when given) does.
 void QueryEachRegion(HANDLE process, ULONGLONG limit, BOOL (*take)(void*, const MEMORY_BASIC_INFORMATION&),
-                     void* context) {
+                     BOOL (*goOn)(void*), void* context) {
     MEMORY_BASIC_INFORMATION region;
     ULONGLONG cursor = 0;
-    while (VirtualQueryEx(process, reinterpret_cast<LPCVOID>(static_cast<ULONG_PTR>(cursor)), &region,
+    while ((!goOn || goOn(context)) &&
+           VirtualQueryEx(process, reinterpret_cast<LPCVOID>(static_cast<ULONG_PTR>(cursor)), &region,
                           sizeof region)) {
         if (!take(context, region)) return;
         if (!RegionWalkContinues(cursor, region.RegionSize, limit)) return;
@@ -143,7 +145,13 @@ BOOL AddQueriedRegion(void* fill, const MEMORY_BASIC_INFORMATION& region) {
 // thread never makes one itself: it takes the regions as they come and
 // stops waiting when none has come for the stall limit. The feed is freed
 // by whichever of the two lets go of it last, so a querying thread stuck in
-// the platform can be left behind safely.
+// the platform can be left behind safely. The process handle stays the UI
+// thread's, closed when the walk ends: a stuck query may never return, and
+// a handle held until it did would keep an ended process in existence for
+// good (under Wine it stays openable, and each refresh would start another
+// stuck walk). So that it makes no query with that handle once it is
+// closed, the querying thread looks, under the lock, whether the UI thread
+// still takes regions before each query.
 //
 // Every signal costs a round trip to the platform and wakes the other
 // thread, so the querying thread signals once a batch has gathered (or the
@@ -207,6 +215,15 @@ BOOL HandOver(void* context, const MEMORY_BASIC_INFORMATION& region) {
     }
 }
 
+// Whether the UI thread still takes regions; asked before each query.
+BOOL StillTaken(void* context) {
+    RegionFeed* feed = static_cast<RegionFeed*>(context);
+    EnterCriticalSection(&feed->lock);
+    BOOL taken = !feed->abandoned;
+    LeaveCriticalSection(&feed->lock);
+    return taken;
+}
+
 // Takes what was handed over, at most `capacity` regions; sets *finished
 // when the querying thread has ended and nothing is left.
 DWORD TakeOver(RegionFeed* feed, MEMORY_BASIC_INFORMATION* out, DWORD capacity, BOOL* finished) {
@@ -224,6 +241,8 @@ DWORD TakeOver(RegionFeed* feed, MEMORY_BASIC_INFORMATION* out, DWORD capacity, 
     return taken;
 }
 
+// A feed and its querying thread for `process`; nullptr when either cannot
+// be had.
 RegionFeed* StartRegionFeed(HANDLE process) {
     RegionFeed* feed = static_cast<RegionFeed*>(calloc(1, sizeof(RegionFeed)));
     if (!feed) return nullptr;
@@ -305,7 +324,7 @@ void ReleaseRegionFeed(RegionFeed* feed) {
 
 DWORD WINAPI QueryRegions(LPVOID param) {
     RegionFeed* feed = static_cast<RegionFeed*>(param);
-    QueryEachRegion(feed->process, feed->limit, HandOver, feed);
+    QueryEachRegion(feed->process, feed->limit, HandOver, StillTaken, feed);
     EnterCriticalSection(&feed->lock);
     feed->finished = TRUE;
     LeaveCriticalSection(&feed->lock);
@@ -387,7 +406,7 @@ int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
         // No thread for the queries: they are made here instead, and the
         // UI thread answers no message until they end (or, for a process
         // that ends while it is asked, may never answer again).
-        QueryEachRegion(process, RegionWalkLimit, AddQueriedRegion, &fill);
+        QueryEachRegion(process, RegionWalkLimit, AddQueriedRegion, nullptr, &fill);
     }
 
     // A stopped walk belongs to a dialog that has closed: nothing more is

@@ -67,10 +67,12 @@ BOOL StartModuleListing(HWND dialog) {
     ModuleJob* job = static_cast<ModuleJob*>(malloc(sizeof(ModuleJob)));
     if (!job) return FALSE;
     job->pid = SelectedPid;
-    job->served = {dialog, ++ModuleRequest};
+    DWORD earlier = ModuleRequest;
+    ModuleRequest = NewJobRequest();
+    job->served = {dialog, ModuleRequest};
     HANDLE thread = CreateThread(nullptr, 0, ListModules, job, 0, nullptr);
     if (!thread) {
-        --ModuleRequest;
+        ModuleRequest = earlier;
         free(job);
         return FALSE;
     }
@@ -135,7 +137,7 @@ INT_PTR CALLBACK ModuleDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_INITDIALOG:
         return ModuleDialog_OnInitDialog(dialog);
     case WM_CLOSE:
-        ++ModuleRequest;  // a listing still running for it stops
+        ModuleRequest = NewJobRequest();  // a listing still running for it stops
         EndDialog(dialog, 0);
         return TRUE;
     case WM_COMMAND:

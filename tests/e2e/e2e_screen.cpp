@@ -73,8 +73,33 @@ bool SaveBmp(const Screen& s, RECT area, const wchar_t* file) {
     return fclose(f) == 0;
 }
 
+// A window just opened is drawn by its own thread some time after it
+// appears, and a capture taken at once shows what lies beneath it. Each
+// visible top-level window first handles what it was sent and paints what
+// is due (its thread answers the sent message only from its message loop);
+// then the screen is captured until two captures a moment apart agree.
+static BOOL CALLBACK PaintNow(HWND window, LPARAM) {
+    if (!IsWindowVisible(window)) return TRUE;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    return TRUE;
+}
+
+static Screen SettledCapture() {
+    EnumWindows(PaintNow, 0);
+    Screen last = Capture();
+    for (int i = 0; i < 30; ++i) {
+        Sleep(100);
+        Screen next = Capture();
+        if (next.pixels == last.pixels) return next;
+        last = next;
+    }
+    return last;
+}
+
 void Screenshot(const char* name) {
-    Screen s = Capture();
+    Screen s = SettledCapture();
     if (s.pixels.empty()) return;
     wchar_t file[MAX_PATH];
     _snwprintf(file, MAX_PATH, L"%ls\\%02d-%hs.bmp", outDir.c_str(), ++shotNumber, name);

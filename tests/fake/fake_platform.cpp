@@ -19,6 +19,7 @@ struct HWND__ {
     HWND parent = nullptr;    // the dialog of a control
     HWND owner = nullptr;
     DLGPROC proc = nullptr;
+    std::thread::id thread;   // the thread that created it runs its procedure
     bool alive = true;
     bool ended = false;
     INT_PTR endResult = 0;
@@ -58,6 +59,7 @@ enum class Kind { Process, Snapshot, Event, Thread };
 struct KernelHandle {
     Kind kind;
     bool closed = false;
+    bool earlier = false;  // open across a Reset: a thread of an earlier test may still close it
     DWORD pid = 0;
     DWORD access = 0;
     int cursor = 0;  // next heap or process of a snapshot
@@ -112,6 +114,8 @@ struct World {
     std::function<void(const fake::DrawnLine&)> lineHook;
     std::function<void(const std::string&)> callHook;
     HWND active = nullptr;  // the last window placed with SetWindowPos
+    std::function<void(HWND, UINT)> sentHook;
+    int closedHandleQueries = 0;
     // the process snapshot
     std::vector<DWORD> processOrder;
     bool processSnapshotFails = false;
@@ -131,6 +135,7 @@ HGDIOBJ__ stockPen = {PS_SOLID, 1, 0, false, true};
 HICON__ icons[1] = {{138}};
 
 thread_local DWORD lastError = 0;
+std::atomic<int> foreverWaits(0);  // threads in WaitForSingleObject with INFINITE
 
 KernelHandle* AsKernel(HANDLE h) {
     World& w = W();
@@ -147,7 +152,7 @@ KernelHandle* NewHandle(Kind kind) {
 }
 
 fake::Process* ProcessOf(KernelHandle* k) {
-    if (!k || k->closed) return nullptr;
+    if (!k || k->closed || k->earlier) return nullptr;
     auto it = W().processes.find(k->pid);
     return it == W().processes.end() ? nullptr : &it->second;
 }
@@ -274,6 +279,44 @@ void CallHook(const char* call) {
     if (hook) hook(call);
 }
 
+bool LiveWindow(HWND window) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return IsLiveWindow(window);
+}
+
+// A message sent to a dialog from a thread other than its own: it waits in
+// this queue until the dialog's thread takes it (fake::DeliverSent), as the
+// platform runs a window's procedure only on the thread that owns it.
+struct PendingSend {
+    HWND window;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::thread::id to;
+    enum { Queued, Running, Done } state;
+    LRESULT result;
+};
+std::mutex sendMutex;
+std::condition_variable sendCv;
+std::deque<PendingSend*> sendQueue;
+
+LRESULT SendToOtherThread(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, std::thread::id to) {
+    PendingSend pending = {window, msg, wParam, lParam, to, PendingSend::Queued, 0};
+    std::unique_lock<std::mutex> lock(sendMutex);
+    sendQueue.push_back(&pending);
+    sendCv.notify_all();
+    for (;;) {
+        if (pending.state == PendingSend::Done) return pending.result;
+        // A window destroyed before its thread took the message never
+        // handles it.
+        if (pending.state == PendingSend::Queued && !LiveWindow(window)) {
+            sendQueue.erase(std::find(sendQueue.begin(), sendQueue.end(), &pending));
+            return 0;
+        }
+        sendCv.wait_for(lock, std::chrono::milliseconds(10));
+    }
+}
+
 }  // namespace
 
 // ---- user32 -----------------------------------------------------------------
@@ -296,6 +339,7 @@ INT_PTR DialogBoxParamW(HINSTANCE, LPCWSTR templateName, HWND owner, DLGPROC pro
     fake::DeliverPosted(dialog);
     std::lock_guard<std::recursive_mutex> lock(W().m);
     dialog->alive = false;
+    sendCv.notify_all();
     return dialog->endResult;
 }
 
@@ -361,8 +405,8 @@ BOOL EnableWindow(HWND window, BOOL enable) {
 }
 
 BOOL IsWindow(HWND window) {
-    std::lock_guard<std::recursive_mutex> lock(W().m);
-    return IsLiveWindow(window);
+    CallHook("IsWindow");
+    return LiveWindow(window);
 }
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
@@ -399,14 +443,18 @@ HICON LoadIconW(HINSTANCE, LPCWSTR name) {
 
 LRESULT SendMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     DLGPROC proc = nullptr;
+    std::thread::id owner;
     {
         std::lock_guard<std::recursive_mutex> lock(W().m);
         if (!IsLiveWindow(window)) return 0;
         if (window->controlId) return ControlMessage(window->parent->controls[window->controlId], msg, wParam, lParam);
         window->sent.push_back({msg, wParam, lParam});
         proc = window->proc;
+        owner = window->thread;
     }
-    return proc ? proc(window, msg, wParam, lParam) : 0;
+    if (!proc) return 0;
+    if (owner == std::this_thread::get_id()) return proc(window, msg, wParam, lParam);
+    return SendToOtherThread(window, msg, wParam, lParam, owner);
 }
 
 BOOL PostMessageW(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -429,7 +477,10 @@ bool AnyPosted() {
 
 }  // namespace
 
+// As on the platform, a look at the queue first runs the messages other
+// threads have sent to this thread's windows.
 BOOL PeekMessageW(LPMSG msg, HWND, UINT, UINT, UINT) {
+    fake::DeliverSent();
     std::lock_guard<std::recursive_mutex> lock(W().m);
     for (auto& w : W().windows) {
         if (!w->alive || w->posted.empty()) continue;
@@ -498,6 +549,7 @@ BOOL InvalidateRect(HWND window, const RECT*, BOOL) {
 }
 
 HDC GetDC(HWND window) {
+    CallHook("GetDC");
     std::lock_guard<std::recursive_mutex> lock(W().m);
     W().dcWindows.push_back(window);
     if (!IsLiveWindow(window)) return nullptr;
@@ -708,10 +760,26 @@ bool QueryHangs(HANDLE process, LPCVOID address) {
            RegionIndexAt(*p, reinterpret_cast<ULONG_PTR>(address)) == p->queryHangsAtRegion;
 }
 
+// How long the query at `address` takes to answer, in milliseconds.
+DWORD QueryDelay(HANDLE process, LPCVOID address) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    fake::Process* p = ProcessOf(AsKernel(process));
+    if (!p) return 0;
+    auto late = p->queryLate.find(RegionIndexAt(*p, reinterpret_cast<ULONG_PTR>(address)));
+    return late == p->queryLate.end() ? 0 : late->second;
+}
+
 }  // namespace
 
 SIZE_T VirtualQueryEx(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION record, SIZE_T length) {
     CallHook("VirtualQueryEx");
+    {
+        std::lock_guard<std::recursive_mutex> lock(W().m);
+        KernelHandle* k = AsKernel(process);
+        if (k && k->closed) W().closedHandleQueries++;
+    }
+    // A late answer: the query was made with the handle as it was then.
+    if (DWORD delay = QueryDelay(process, address)) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     if (QueryHangs(process, address)) {
         std::unique_lock<std::mutex> hang(hangMutex);
         unsigned releases = hangReleases;
@@ -985,7 +1053,9 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (!k || k->kind != Kind::Event) return WAIT_FAILED;
     std::unique_lock<std::mutex> lock(k->m);
     if (milliseconds == INFINITE) {
+        foreverWaits++;
         k->cv.wait(lock, [k] { return k->signalled; });
+        foreverWaits--;
     } else if (!k->cv.wait_for(lock, std::chrono::milliseconds(milliseconds), [k] { return k->signalled; })) {
         return WAIT_TIMEOUT;
     }
@@ -993,10 +1063,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_OBJECT_0;
 }
 
-// Looks every millisecond; a message waiting counts as new input.
+// Looks every millisecond, running messages sent from other threads as it
+// waits; a message waiting counts as new input.
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL, DWORD milliseconds, DWORD) {
     auto start = std::chrono::steady_clock::now();
     for (;;) {
+        fake::DeliverSent();
         for (DWORD i = 0; i < count; ++i)
             if (WaitForSingleObject(handles[i], 0) == WAIT_OBJECT_0) return WAIT_OBJECT_0 + i;
         if (AnyPosted()) return WAIT_OBJECT_0 + count;
@@ -1006,7 +1078,37 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL, DWORD 
     }
 }
 
+namespace {
+
+// At exit every thread that has ended, or ends within a few seconds, is
+// joined, so that none is reported as leaked; those waiting for good (the
+// painter) are left.
+void JoinThreadsAtExit() {
+    fake::ReleaseHungQueries();
+    for (int waited = 0; waited < 3000; waited += 5) {
+        int running = 0;
+        std::vector<std::thread> ended;
+        {
+            std::lock_guard<std::recursive_mutex> lock(W().m);
+            for (auto& t : W().threads) {
+                if (!t.thread.joinable()) continue;
+                if (*t.done)
+                    ended.push_back(std::move(t.thread));
+                else
+                    ++running;
+            }
+        }
+        for (auto& t : ended) t.join();
+        if (running <= foreverWaits) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+}  // namespace
+
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD, LPDWORD id) {
+    static bool joinAtExit = std::atexit(JoinThreadsAtExit) == 0;
+    (void)joinAtExit;
     std::lock_guard<std::recursive_mutex> lock(W().m);
     if (W().failThreads > 0) {
         W().failThreads--;
@@ -1174,12 +1276,17 @@ void Reset() {
     World& w = W();
     w.processes.clear();
     w.openCalls.clear();
-    // Open events stay: a long-lived thread may be waiting on one.
-    std::vector<std::unique_ptr<KernelHandle>> events;
-    for (auto& k : w.handles)
-        if (k->kind == Kind::Event && !k->closed) events.push_back(std::move(k));
-    w.handles = std::move(events);
+    // Open handles stay: a long-lived thread may be waiting on an event, and
+    // a thread still ending may close what it holds. Only events count on.
+    std::vector<std::unique_ptr<KernelHandle>> open;
+    for (auto& k : w.handles) {
+        if (k->closed) continue;
+        if (k->kind != Kind::Event) k->earlier = true;
+        open.push_back(std::move(k));
+    }
+    w.handles = std::move(open);
     for (auto& win : w.windows) win->alive = false;
+    sendCv.notify_all();
     w.opened.clear();
     w.scripts.clear();
     {
@@ -1206,6 +1313,8 @@ void Reset() {
     w.lineHook = nullptr;
     w.callHook = nullptr;
     w.active = nullptr;
+    w.sentHook = nullptr;
+    w.closedHandleQueries = 0;
     w.processOrder.clear();
     w.processSnapshotFails = false;
     w.processStepFailure = {};
@@ -1237,15 +1346,28 @@ int OpenKernelHandles() {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     int n = 0;
     for (auto& k : W().handles)
-        if (!k->closed && (k->kind == Kind::Process || k->kind == Kind::Snapshot)) ++n;
+        if (!k->closed && !k->earlier && (k->kind == Kind::Process || k->kind == Kind::Snapshot)) ++n;
     return n;
+}
+
+int OpenEvents() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    int n = 0;
+    for (auto& k : W().handles)
+        if (!k->closed && k->kind == Kind::Event) ++n;
+    return n;
+}
+
+int QueriesWithClosedHandles() {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return W().closedHandleQueries;
 }
 
 int OpenThreadHandles() {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     int n = 0;
     for (auto& k : W().handles)
-        if (!k->closed && k->kind == Kind::Thread) ++n;
+        if (!k->closed && !k->earlier && k->kind == Kind::Thread) ++n;
     return n;
 }
 
@@ -1256,7 +1378,18 @@ HWND NewDialog(int templateId, DLGPROC proc, HWND owner) {
     w->templateId = templateId;
     w->proc = proc;
     w->owner = owner;
+    w->thread = std::this_thread::get_id();
     return w;
+}
+
+HWND ReopenDialog(HWND closed, int templateId, DLGPROC proc) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    for (auto& control : closed->controlWindows) control.second->alive = false;
+    *closed = HWND__();
+    closed->templateId = templateId;
+    closed->proc = proc;
+    closed->thread = std::this_thread::get_id();
+    return closed;
 }
 
 Control& Item(HWND dialog, int id) {
@@ -1326,6 +1459,7 @@ INT_PTR Command(HWND dialog, int id, int code) {
 int DeliverPosted(HWND dialog) {
     int n = 0;
     for (;;) {
+        DeliverSent();
         SentMessage m;
         DLGPROC proc;
         {
@@ -1401,8 +1535,14 @@ std::vector<std::string> BoxTexts() {
 }
 
 bool WaitForBoxes(size_t count, int timeoutMs) {
-    std::unique_lock<std::mutex> lock(boxMutex);
-    return boxCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [count] { return W().boxes.size() >= count; });
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        DeliverSent();
+        std::unique_lock<std::mutex> lock(boxMutex);
+        if (W().boxes.size() >= count) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        boxCv.wait_for(lock, std::chrono::milliseconds(5));
+    }
 }
 
 void SetBoxHook(std::function<void(const Box&)> hook) {
@@ -1497,8 +1637,12 @@ Hold::~Hold() {
 }
 
 bool Hold::WaitReached(int timeoutMs) {
-    std::unique_lock<std::mutex> lock(state_->m);
-    return state_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return state_->reached; });
+    return WaitUntil(
+        [this] {
+            std::lock_guard<std::mutex> lock(state_->m);
+            return state_->reached;
+        },
+        timeoutMs);
 }
 
 void Hold::Release() {
@@ -1511,10 +1655,49 @@ void Hold::Release() {
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     for (int waited = 0; waited < timeoutMs; waited += 5) {
+        DeliverSent();
         if (condition()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    DeliverSent();
     return condition();
+}
+
+int DeliverSent() {
+    std::thread::id self = std::this_thread::get_id();
+    int n = 0;
+    for (;;) {
+        PendingSend* pending = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(sendMutex);
+            auto it = std::find_if(sendQueue.begin(), sendQueue.end(), [self](PendingSend* p) { return p->to == self; });
+            if (it == sendQueue.end()) return n;
+            pending = *it;
+            pending->state = PendingSend::Running;
+            sendQueue.erase(it);
+        }
+        DLGPROC proc;
+        std::function<void(HWND, UINT)> hook;
+        {
+            std::lock_guard<std::recursive_mutex> lock(W().m);
+            proc = pending->window->proc;
+            hook = W().sentHook;
+        }
+        LRESULT result = proc(pending->window, pending->msg, pending->wParam, pending->lParam);
+        if (hook) hook(pending->window, pending->msg);
+        {
+            std::lock_guard<std::mutex> lock(sendMutex);
+            pending->result = result;
+            pending->state = PendingSend::Done;
+        }
+        sendCv.notify_all();
+        ++n;
+    }
+}
+
+void SetSentHook(std::function<void(HWND, UINT)> hook) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    W().sentHook = std::move(hook);
 }
 
 bool EventManualReset(HANDLE event) {
@@ -1581,19 +1764,30 @@ void SetThreadStartLastError(DWORD code) {
     W().threadStartError = code;
 }
 
-void JoinThreads(LPTHREAD_START_ROUTINE routine) {
+bool JoinThreads(LPTHREAD_START_ROUTINE routine, int timeoutMs) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        DeliverSent();
         std::thread t;
+        bool running = false;
         {
             std::lock_guard<std::recursive_mutex> lock(W().m);
-            for (auto& entry : W().threads)
-                if (entry.routine == routine && entry.thread.joinable()) {
+            for (auto& entry : W().threads) {
+                if (entry.routine != routine || !entry.thread.joinable()) continue;
+                if (*entry.done) {
                     t = std::move(entry.thread);
                     break;
                 }
+                running = true;
+            }
         }
-        if (!t.joinable()) return;
-        t.join();
+        if (t.joinable()) {
+            t.join();
+            continue;
+        }
+        if (!running) return true;
+        if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <set>
@@ -60,6 +61,7 @@ struct Process {
     int queryFailsAtRegion = -1;            // VirtualQueryEx returns 0 from this region on
     int queryHangsAtRegion = -1;            // VirtualQueryEx of this region waits until
                                             // ReleaseHungQueries (or Reset), then fails
+    std::map<int, DWORD> queryLate;         // region index -> ms its VirtualQueryEx takes
     DWORD grantedAccess = 0xFFFFFFFFu;      // OpenProcess fails for rights outside this
     int opensBeforeExit = -1;               // when >= 0: OpenProcess succeeds this many more
                                             // times, then fails as for a process that has exited
@@ -93,6 +95,11 @@ std::vector<OpenCall> OpenCalls();
 int OpenKernelHandles();
 // Thread handles not yet closed.
 int OpenThreadHandles();
+// Events not yet closed.
+int OpenEvents();
+// VirtualQueryEx calls begun with a process handle that was already closed
+// (on the platform its value may by then name another process).
+int QueriesWithClosedHandles();
 
 // ---- Windows and dialogs -------------------------------------------------
 
@@ -119,6 +126,9 @@ struct Control {
 // A dialog window as the test drives it. `proc` may be null when the test
 // only needs a window to hand to a routine.
 HWND NewDialog(int templateId, DLGPROC proc = nullptr, HWND owner = nullptr);
+// A new dialog with the window handle of a closed one, as the platform may
+// hand a handle on; the old one's controls are gone.
+HWND ReopenDialog(HWND closed, int templateId, DLGPROC proc);
 Control& Item(HWND dialog, int id);
 std::vector<std::string> Lines(HWND dialog, int id);
 std::string Text(HWND dialog, int id);
@@ -129,6 +139,16 @@ INT_PTR EndResult(HWND dialog);
 void SetWindowSize(HWND dialog, int width, int height);
 int TemplateOf(HWND dialog);
 HWND OwnerOf(HWND dialog);
+
+// A message sent to a dialog by another thread than the one that created it
+// waits, as on the platform, until that thread takes it: DeliverSent runs
+// every one waiting for the calling thread's dialogs, in order, and returns
+// how many. DeliverPosted, WaitUntil, WaitForBoxes, JoinThreads and
+// Hold::WaitReached deliver them while they wait, as a message loop would.
+int DeliverSent();
+// Called on the dialog's thread right after its procedure handled a message
+// sent from another thread, before the sender goes on.
+void SetSentHook(std::function<void(HWND, UINT)> hook);
 
 // Calls the dialog's procedure as the platform would, and returns its result.
 INT_PTR Send(HWND dialog, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
@@ -234,9 +254,9 @@ void FailThreadCreation(int count);
 // Threads started from now on begin with this last-error value, as if an
 // earlier call on the thread had left it there. Reset sets it back to 0.
 void SetThreadStartLastError(DWORD code);
-// Called on entry to VirtualQueryEx, EnumProcessModules and Heap32First with the call's
-// name, on the calling thread and outside the fake's lock: it may block to
-// hold a worker at that step.
+// Called on entry to VirtualQueryEx, EnumProcessModules, Heap32First, GetDC
+// and IsWindow with the call's name, on the calling thread and outside the
+// fake's lock: it may block to hold a worker at that step, or act just then.
 void SetCallHook(std::function<void(const std::string&)> hook);
 // Whether the event was created manual-reset.
 bool EventManualReset(HANDLE event);
@@ -261,8 +281,9 @@ private:
 
 // Polls until the condition holds or the time-out passes.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
-// Joins every thread started with this routine so far.
-void JoinThreads(LPTHREAD_START_ROUTINE routine);
+// Joins every thread started with this routine so far; with a time-out,
+// false when one is still running after it.
+bool JoinThreads(LPTHREAD_START_ROUTINE routine, int timeoutMs = -1);
 
 // ---- The process snapshot ----------------------------------------------
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_jobs.h"
 #include "heaps/heaps.h"
 #include "inspect/inspect.h"
 #include "resources/resource.h"
@@ -354,6 +355,59 @@ TEST_F(HeapDialogTest, AWalkWhoseDialogHasClosedLeavesTheNextDialogAlone) {
         EXPECT_FALSE(fake::Ended(second));
         EXPECT_TRUE(fake::Posted(second).empty());
     }
+}
+
+// A walk's notice is a step of the dialog's thread like its lines: a dialog
+// that closes right after the step before the notice is not told afterwards
+// (nor, for a walk that fails, told and then left open).
+TEST_F(HeapDialogTest, AWalkTellsOnlyWhileItsDialogIsOpen) {
+    struct Case {
+        const char* what;
+        fake::StepFailure failure;
+        int closeAfter;  // the steps before the notice
+        const char* told;
+    } cases[] = {
+        {"walk completes", {}, 6, kDone},  // the clear and five lines
+        {"walk fails", {0, ERROR_ACCESS_DENIED}, 1, kError1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Reset();
+        SelectedPid = kPid;
+        fake::Process& p = Target();
+        p.heaps = {MakeHeap(0x1000, HF32_DEFAULT, {MakeBlock(1, 0x1100, 0x10, LF32_FIXED)})};
+        p.blockFailure = c.failure;
+        HWND d = Open();
+        int steps = 0, toldAfterEnd = 0;
+        fake::SetSentHook([&](HWND, UINT msg) {
+            if (msg == WM_JOB_STEP && ++steps == c.closeAfter + 1) fake::Send(d, WM_CLOSE);
+        });
+        fake::SetBoxHook([&](const fake::Box&) { toldAfterEnd += fake::Ended(d); });
+        Select(d, 0);
+        EXPECT_EQ((std::vector<std::string>{kDone, c.told}), fake::BoxTexts());
+        EXPECT_EQ(0, toldAfterEnd);
+        EXPECT_TRUE(fake::Ended(d));
+    }
+}
+
+// A selection whose walk cannot start leaves the running walk to finish.
+TEST_F(HeapDialogTest, ASelectionWithoutAWorkerLeavesTheRunningWalkAlone) {
+    Target().heaps = {MakeHeap(0x1000, HF32_DEFAULT, {MakeBlock(1, 0x1100, 0x10, LF32_FIXED)}),
+                      MakeHeap(0x2000, 0, {MakeBlock(2, 0x2200, 0x20, LF32_FREE)})};
+    HWND d = Open();
+    {
+        fake::Hold hold("Heap32First");
+        fake::Item(d, IDC_HEAP_LIST).selection = 0;
+        fake::Command(d, IDC_HEAP_LIST, LBN_SELCHANGE);
+        ASSERT_TRUE(hold.WaitReached());
+        fake::FailThreadCreation(1);
+        fake::Item(d, IDC_HEAP_LIST).selection = 1;
+        fake::Command(d, IDC_HEAP_LIST, LBN_SELCHANGE);
+    }
+    fake::JoinThreads(WalkHeapBlocks);
+    EXPECT_EQ((Lines{"第1个块的信息", "块句柄为:0x00000001", "块基地址为:0x00001100", "块大小为:0x00000010", "固定块"}),
+              fake::Lines(d, IDC_BLOCK_LIST));
+    EXPECT_EQ((std::vector<std::string>{kDone, kDone}), fake::BoxTexts());
 }
 
 // Two selections close together: the earlier walk, held at its first step

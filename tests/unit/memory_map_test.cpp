@@ -2,6 +2,7 @@
 // serves requests.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -301,6 +302,56 @@ TEST_F(Painter, APassWithoutADrawingContextLeavesItsNoticeToTheNextPass) {
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(1u, Passes());
     EXPECT_EQ(1u, fake::Boxes().size());
+}
+
+// A request made just after the painter woke, while it lets go without a pass
+// of what it woke for (no drawing context; or a request left by a dialog
+// that has since closed), is kept: it gets its pass and its notice.
+TEST_F(Painter, ARequestMadeWhileThePainterLetsGoOfEarlierOnesIsKept) {
+    struct Case {
+        const char* what;
+        const char* call;  // where the painter is when the request comes
+        bool closed;
+    } cases[] = {
+        {"no drawing context", "GetDC", false},
+        {"a closed dialog's request", "IsWindow", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HWND closed = fake::NewDialog(IDD_PROCESS_MEMORY);
+        fake::Reset();
+        HWND next = fake::NewDialog(IDD_PROCESS_MEMORY);
+        ProcessMemoryWindow = c.closed ? closed : next;
+        if (!c.closed) fake::FailGetDC(1);
+        std::atomic<bool> made(false);
+        fake::SetCallHook([&](const std::string& call) {
+            if (call != c.call || made.exchange(true)) return;
+            ProcessMemoryWindow = next;
+            RequestMemoryMap(TRUE);
+        });
+        RequestMemoryMap(FALSE);
+        bool told = fake::WaitForBoxes(1, 3000);
+        ASSERT_TRUE(WaitIdle());
+        fake::SetCallHook(nullptr);
+        EXPECT_TRUE(told) << "the later request got no pass";
+        EXPECT_EQ(std::vector<fake::Box>{fake::Notice(next, "内存分布绘制完成!", MB_ICONINFORMATION)}, fake::Boxes());
+        EXPECT_EQ(1u, Passes());
+    }
+}
+
+// The dialog a pass draws into is the one its request was made for, taken
+// with the request: another dialog's opening just after the request is no
+// concern of the painter's (and no unsynchronised read of it).
+TEST_F(Painter, APassDrawsIntoTheDialogItsRequestWasMadeFor) {
+    HWND dialogs[2] = {ProcessMemoryWindow, fake::NewDialog(IDD_PROCESS_MEMORY)};
+    std::vector<HWND> requestedFor;
+    for (int i = 0; i < 10; ++i) {
+        requestedFor.push_back(ProcessMemoryWindow);
+        RequestMemoryMap(FALSE);
+        ProcessMemoryWindow = dialogs[(i + 1) % 2];
+        ASSERT_TRUE(WaitIdle());
+    }
+    EXPECT_EQ(requestedFor, fake::DCWindows());
 }
 
 TEST_F(Painter, ARequestForAClosedDialogIsDroppedWithoutDrawing) {

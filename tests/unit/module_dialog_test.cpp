@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "heaps/heaps.h"
 #include "inspect/inspect.h"
 #include "modules/modules.h"
 #include "resources/resource.h"
@@ -251,6 +252,73 @@ TEST_F(ModuleDialogTest, AListingWhoseDialogHasClosedLeavesTheNextDialogAlone) {
         EXPECT_EQ("模块名称为:other.exe", lines[3]);
         EXPECT_TRUE(fake::Boxes().empty());
     }
+}
+
+// A listing that fails after its dialog has closed, with none opened since,
+// tells nothing.
+TEST_F(ModuleDialogTest, AFailingListingWhoseDialogHasClosedTellsNothing) {
+    fake::Process& p = Target();
+    p.modules = ThreeModules();
+    p.enumModulesFails = true;
+    {
+        fake::Hold hold("EnumProcessModules");
+        HWND d = fake::NewDialog(IDD_MODULE, ModuleDialog);
+        fake::Send(d, WM_INITDIALOG);
+        ASSERT_TRUE(hold.WaitReached());
+        fake::Send(d, WM_CLOSE);
+    }
+    fake::JoinThreads(ListModules);
+    EXPECT_TRUE(fake::Boxes().empty());
+}
+
+// A refresh whose listing cannot start leaves the running listing to finish.
+TEST_F(ModuleDialogTest, ARefreshWithoutAWorkerLeavesTheRunningListingAlone) {
+    Target().modules = ThreeModules();
+    fake::AddProcess(kPid + 1).modules = {MakeModule("other.exe", 0x00400000, 0x5000, 0x00401000)};
+    HWND d = Open();
+    SelectedPid = kPid + 1;
+    {
+        fake::Hold hold("EnumProcessModules");
+        fake::Command(d, IDC_REFRESH);
+        ASSERT_TRUE(hold.WaitReached());
+        fake::FailThreadCreation(1);
+        EXPECT_EQ(TRUE, fake::Command(d, IDC_REFRESH));
+    }
+    fake::JoinThreads(ListModules);
+    Lines lines = fake::Lines(d, IDC_MODULE_LIST);
+    ASSERT_EQ(8u, lines.size());
+    EXPECT_EQ("模块名称为:other.exe", lines[3]);
+    EXPECT_EQ(std::vector<std::string>{kNoWorker}, fake::BoxTexts());
+}
+
+// The platform may hand a closed heap dialog's window handle on to a module
+// dialog: the heap walk that dialog started, held until then, finds no
+// request of its own there. (In a fresh process, as each test runs here,
+// both dialogs' requests start alike, as in the program.)
+TEST_F(ModuleDialogTest, AHeapWalkOfAClosedDialogLeavesAModuleDialogWithItsHandleAlone) {
+    fake::Process& p = Target();
+    p.modules = ThreeModules();
+    fake::Heap heap;
+    heap.id = 0x1000;
+    heap.flags = HF32_DEFAULT;
+    heap.blocks.resize(1);
+    p.heaps = {heap};
+    HWND d = fake::NewDialog(IDD_HEAP, HeapDialog);
+    fake::Send(d, WM_INITDIALOG);
+    {
+        fake::Hold hold("Heap32First");
+        fake::Item(d, IDC_HEAP_LIST).selection = 0;
+        fake::Command(d, IDC_HEAP_LIST, LBN_SELCHANGE);
+        ASSERT_TRUE(hold.WaitReached());
+        fake::Send(d, WM_CLOSE);
+        fake::ReopenDialog(d, IDD_MODULE, ModuleDialog);
+        fake::Send(d, WM_INITDIALOG);
+        fake::JoinThreads(ListModules);
+        Refresh(d);
+    }
+    fake::JoinThreads(WalkHeapBlocks);
+    EXPECT_EQ(std::vector<std::string>{"堆扫描完成!"}, fake::BoxTexts()) << "the heap list scan's notice only";
+    EXPECT_EQ(20u, fake::Lines(d, IDC_MODULE_LIST).size());
 }
 
 // Two refreshes close together: the earlier listing, held until the later

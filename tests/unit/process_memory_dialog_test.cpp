@@ -97,6 +97,7 @@ protected:
         dialog = fake::NewDialog(IDD_PROCESS_MEMORY, ProcessMemoryDialog, queryDialog);
     }
     void TearDown() override {
+        fake::JoinThreads(QueryRegions);
         EXPECT_EQ(0, fake::OpenKernelHandles()) << "a process handle was left open";
         TakeMapRequest();
         DrawRequest = realRequest;

@@ -22,7 +22,10 @@ protected:
         EXPECT_EQ(1u, fake::Placements(dialog).size()) << "the dialog is centred when it opens";
         SelectedPid = 77;
     }
-    void TearDown() override { EXPECT_EQ(0, fake::OpenKernelHandles()) << "a process handle was left open"; }
+    void TearDown() override {
+        fake::JoinThreads(QueryRegions);
+        EXPECT_EQ(0, fake::OpenKernelHandles()) << "a process handle was left open";
+    }
 
     INT_PTR Ask(const std::string& input) {
         fake::SetText(dialog, IDC_PID, input);
@@ -73,6 +76,7 @@ TEST_F(Query, ThePidTextIsDigitsFittingThirtyTwoBitsBetweenOptionalBlanks) {
         {u" -5", FALSE, 0},
         {u"4294967296", FALSE, 0},
         {u"99999999999999999999", FALSE, 0},
+        {u"18446744073709551658", FALSE, 0},  // 2^64 + 42, which wraps to 42
         {u"12abc", FALSE, 0},
         {u"abc", FALSE, 0},
         {u"4 2", FALSE, 0},

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -79,14 +80,28 @@ TEST_F(RegionWalk, EveryRegionGivesSixLinesInOrder) {
     EXPECT_TRUE(fake::Boxes().empty());
 }
 
-TEST_F(RegionWalk, OpensForQueryOnlyAndClosesTheProcess) {
-    Layout(fake::AddProcess(100), {R(0, 0x10000, MEM_FREE)});
-    ASSERT_EQ(1, WalkRegions());
-    ASSERT_EQ(1u, fake::OpenCalls().size());
-    EXPECT_EQ(0x400u, fake::OpenCalls()[0].access);
-    EXPECT_EQ(FALSE, fake::OpenCalls()[0].inherit);
-    EXPECT_EQ(100u, fake::OpenCalls()[0].pid);
-    EXPECT_EQ(0, fake::OpenKernelHandles());
+// With its querying thread or, when none can be started, without: every
+// region is listed and nothing the walk opened stays open.
+TEST_F(RegionWalk, OpensForQueryOnlyListsEveryRegionAndClosesAll) {
+    for (bool thread : {true, false}) {
+        SCOPED_TRACE(thread ? "querying thread" : "no thread");
+        fake::Reset();
+        ProcessMemoryWindow = fake::NewDialog(IDD_PROCESS_MEMORY);
+        Layout(fake::AddProcess(100), {R(0, 0x10000, MEM_FREE), R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE),
+                                       R(0, 0x1000, MEM_RESERVE, PAGE_READWRITE, MEM_PRIVATE)});
+        int events = fake::OpenEvents();
+        if (!thread) fake::FailThreadCreation(1);
+        ASSERT_EQ(1, WalkRegions());
+        ASSERT_TRUE(fake::JoinThreads(QueryRegions, 5000));
+        EXPECT_EQ(18u, Table().size());
+        ASSERT_EQ(1u, fake::OpenCalls().size());
+        EXPECT_EQ(0x400u, fake::OpenCalls()[0].access);
+        EXPECT_EQ(FALSE, fake::OpenCalls()[0].inherit);
+        EXPECT_EQ(100u, fake::OpenCalls()[0].pid);
+        EXPECT_EQ(0, fake::OpenKernelHandles());
+        EXPECT_EQ(0, fake::OpenThreadHandles());
+        EXPECT_EQ(events, fake::OpenEvents());
+    }
 }
 
 TEST_F(RegionWalk, UnlistedStateAndTypeGiveEmptyLinesAndKeepNoSpan) {
@@ -203,6 +218,7 @@ TEST_F(RegionWalk, AFailingQueryEndsTheWalkWithWhatWasGathered) {
     EXPECT_EQ(1, WalkRegions());
     EXPECT_EQ(12u, Table().size());
     EXPECT_EQ(1u, CommittedRegions.count);
+    fake::JoinThreads(QueryRegions);
     EXPECT_EQ(0, fake::OpenKernelHandles());
 }
 
@@ -224,6 +240,49 @@ TEST_F(RegionWalk, AQueryThatNeverReturnsEndsTheWalkAfterTheStallLimit) {
     EXPECT_EQ(0, fake::OpenKernelHandles());
     EXPECT_TRUE(fake::Boxes().empty());
     fake::JoinThreads(QueryRegions);
+}
+
+// Queries that answer late, each within the stall limit: nothing is lost,
+// however long the walk as a whole takes.
+TEST_F(RegionWalk, LateAnswersWithinTheStallLimitLoseNothing) {
+    struct Case {
+        const char* what;
+        DWORD stallLimitMs;
+        std::map<int, DWORD> late;
+    } cases[] = {
+        {"the walk's own limit, one answer after 1.5 s", REGION_STALL_LIMIT_MS, {{2, 1500}}},
+        {"two gaps, together longer than the limit", 2000, {{2, 1200}, {4, 1200}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Reset();
+        ProcessMemoryWindow = fake::NewDialog(IDD_PROCESS_MEMORY);
+        fake::Process& p = fake::AddProcess(100);
+        Layout(p, {R(0, 0x10000, MEM_FREE), R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE), R(0, 0x1000, MEM_FREE),
+                   R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE), R(0, 0x1000, MEM_FREE),
+                   R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE)});
+        p.queryLate = c.late;
+        ASSERT_EQ(1, WalkRegionsWithStallLimit(c.stallLimitMs));
+        EXPECT_EQ(36u, Table().size());
+        EXPECT_EQ(3u, CommittedRegions.count);
+    }
+}
+
+// A walk that stopped waiting closes the process handle at once; its
+// querying thread, when its late answer comes, queries no more (none with
+// the closed handle) and ends, and the feed's events are closed then.
+TEST_F(RegionWalk, AnAbandonedQueryingThreadEndsWithoutAnotherQuery) {
+    fake::Process& p = fake::AddProcess(100);
+    Layout(p, {R(0, 0x10000, MEM_FREE), R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE),
+               R(0, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE), R(0, 0x1000, MEM_FREE)});
+    p.queryLate = {{2, 800}};
+    int events = fake::OpenEvents();
+    ASSERT_EQ(1, WalkRegionsWithStallLimit(100));
+    EXPECT_EQ(12u, Table().size());
+    EXPECT_EQ(0, fake::OpenKernelHandles());
+    ASSERT_TRUE(fake::JoinThreads(QueryRegions, 5000)) << "the querying thread goes on";
+    EXPECT_EQ(0, fake::QueriesWithClosedHandles());
+    EXPECT_EQ(events, fake::OpenEvents());
 }
 
 TEST_F(RegionWalk, TheWalkEndsWhereTheNextAddressReaches4GB) {
@@ -336,7 +395,10 @@ TEST_F(RegionWalk, ListsKeepTheirFirst10000SpansAndTheTableShowsEveryRegion) {
         p.regions.push_back(R(0x10000u + static_cast<ULONG_PTR>(i) * 0x1000, 0x1000, state, PAGE_READWRITE, MEM_PRIVATE));
     }
     p.regions.insert(p.regions.begin(), R(0, 0x10000, MEM_FREE));
-    ASSERT_EQ(1, WalkRegions());
+    // A stall limit below the 1 s the querying thread waits for room before
+    // it looks again: a full ring whose emptying it is not told of ends the
+    // walk early.
+    ASSERT_EQ(1, WalkRegionsWithStallLimit(800));
     EXPECT_EQ(6u * (regions + 1), Table().size());
     // The table's storage was reserved ahead of its lines, not left to grow
     // a few items at a time.
@@ -345,9 +407,13 @@ TEST_F(RegionWalk, ListsKeepTheirFirst10000SpansAndTheTableShowsEveryRegion) {
     EXPECT_LE(table.storageItems, 2 * table.lines.size() + 6 * 2048);
     ASSERT_EQ(static_cast<DWORD>(REGION_LIST_CAPACITY), CommittedRegions.count);
     ASSERT_EQ(static_cast<DWORD>(REGION_LIST_CAPACITY), ReservedRegions.count);
-    EXPECT_EQ(0x10000u, CommittedRegions.spans[0].base);
-    EXPECT_EQ(0x10000u + 2 * (REGION_LIST_CAPACITY - 1) * 0x1000u, CommittedRegions.spans[REGION_LIST_CAPACITY - 1].base);
-    EXPECT_EQ(0x11000u + 2 * (REGION_LIST_CAPACITY - 1) * 0x1000u, ReservedRegions.spans[REGION_LIST_CAPACITY - 1].base);
+    // Every kept span in order: none lost, doubled or overwritten on the way.
+    int wrong = 0;
+    for (DWORD i = 0; i < REGION_LIST_CAPACITY; ++i) {
+        wrong += CommittedRegions.spans[i].base != 0x10000u + 2 * i * 0x1000u;
+        wrong += ReservedRegions.spans[i].base != 0x11000u + 2 * i * 0x1000u;
+    }
+    EXPECT_EQ(0, wrong);
 }
 
 TEST_F(RegionWalk, TheTableIsFilledWithItsRedrawingOff) {
