@@ -1,5 +1,7 @@
 #include "app/dialog_jobs.h"
 
+#include <stdlib.h>
+
 #include "app/shell.h"
 
 namespace {
@@ -17,6 +19,20 @@ BOOL SendStep(const DialogJob& job, JobAction action, HWND list, LPCWSTR line, U
 }  // namespace
 
 DWORD NewJobRequest() { return ++LastJobRequest; }
+
+BOOL StartDialogJob(HWND dialog, DWORD* newest, DialogJob* served, LPTHREAD_START_ROUTINE routine, void* job) {
+    DWORD earlier = *newest;
+    *newest = NewJobRequest();
+    *served = {dialog, *newest};
+    HANDLE thread = CreateThread(nullptr, 0, routine, job, 0, nullptr);
+    if (!thread) {
+        *newest = earlier;
+        free(job);
+        return FALSE;
+    }
+    CloseHandle(thread);
+    return TRUE;
+}
 
 BOOL JobClear(const DialogJob& job, HWND list) { return SendStep(job, JOB_CLEAR, list, nullptr); }
 
@@ -41,11 +57,9 @@ void CarryOutJobStep(HWND dialog, DWORD newest, JobStep* step) {
         EnableWindow(GetDlgItem(dialog, IDC_REFRESH), TRUE);
         break;
     case JOB_NOTICE:
-        Notice(dialog, step->line, step->icon);
-        break;
     case JOB_NOTICE_END:
         Notice(dialog, step->line, step->icon);
-        EndDialog(dialog, 0);
+        if (step->action == JOB_NOTICE_END) EndDialog(dialog, 0);
         break;
     }
     step->done = TRUE;

@@ -24,6 +24,12 @@ struct DialogJob {
 // was a closed dialog's of the other kind never matches an old worker.
 DWORD NewJobRequest();
 
+// Starts `routine` on a new thread with `job`, whose `served` becomes a new
+// request of `dialog`, made the dialog's newest (`*newest`); the thread's
+// handle is closed. When no thread can be started, `job` is freed and
+// `*newest` goes back to what it was, so an earlier worker goes on: FALSE.
+BOOL StartDialogJob(HWND dialog, DWORD* newest, DialogJob* served, LPTHREAD_START_ROUTINE routine, void* job);
+
 // The private message that carries a step; lParam points to a JobStep.
 #define WM_JOB_STEP (WM_APP + 2)
 

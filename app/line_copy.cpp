@@ -12,18 +12,14 @@ namespace {
 const LRESULT LIST_KEY_HANDLED = -2;
 
 // The lines to copy, in list order: the `count` lines whose indexes `items`
-// holds (allocated), or the one line `single`, or when neither is given the
-// first `count` lines of the list, that is every line.
+// holds (allocated), or without `items` the first `count` lines of the
+// list, that is every line.
 struct ChosenLines {
     int count;
     int* items;
-    int single;
 };
 
-int ChosenIndex(const ChosenLines& chosen, int i) {
-    if (chosen.items) return chosen.items[i];
-    return chosen.single >= 0 ? chosen.single : i;
-}
+int ChosenIndex(const ChosenLines& chosen, int i) { return chosen.items ? chosen.items[i] : i; }
 
 // The selected lines, or every line when none is selected. A list of single
 // selection answers LB_GETSELCOUNT with LB_ERR and is asked for its one
@@ -32,14 +28,14 @@ BOOL ChooseLines(HWND list, ChosenLines* chosen) {
     LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
     chosen->count = count > 0 ? static_cast<int>(count) : 0;
     chosen->items = nullptr;
-    chosen->single = -1;
     LRESULT selected = SendMessageW(list, LB_GETSELCOUNT, 0, 0);
     if (selected == LB_ERR) {
         LRESULT current = SendMessageW(list, LB_GETCURSEL, 0, 0);
-        if (current >= 0 && current < count) {
-            chosen->single = static_cast<int>(current);
-            chosen->count = 1;
-        }
+        if (current < 0 || current >= count) return TRUE;
+        chosen->items = static_cast<int*>(malloc(sizeof(int)));
+        if (!chosen->items) return FALSE;
+        chosen->items[0] = static_cast<int>(current);
+        chosen->count = 1;
         return TRUE;
     }
     if (selected <= 0) return TRUE;

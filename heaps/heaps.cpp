@@ -108,16 +108,7 @@ void HeapDialog_OnHeapSelected(HWND dialog) {
     job->pid = SelectedPid;
     // The new walk replaces any earlier one; if it cannot start, the
     // earlier one goes on.
-    DWORD earlier = HeapRequest;
-    HeapRequest = NewJobRequest();
-    job->served = {dialog, HeapRequest};
-    HANDLE thread = CreateThread(nullptr, 0, WalkHeapBlocks, job, 0, nullptr);
-    if (!thread) {
-        HeapRequest = earlier;
-        free(job);
-        return;
-    }
-    CloseHandle(thread);
+    StartDialogJob(dialog, &HeapRequest, &job->served, WalkHeapBlocks, job);
 }
 
 INT_PTR HeapDialog_OnCommand(HWND dialog, WPARAM wParam) {

@@ -60,24 +60,13 @@ BOOL AppendModule(const DialogJob& served, HWND list, HANDLE process, HMODULE mo
     return JobAppend(served, list, line) && JobAppend(served, list, MODULE_SEPARATOR);
 }
 
-// Starts ListModules for SelectedPid on a new thread and closes the
-// thread's handle. The new listing replaces any earlier one; FALSE when no
+// Starts ListModules for SelectedPid on a new thread. The new listing replaces any earlier one; FALSE when no
 // thread could be started, and then the earlier one goes on.
 BOOL StartModuleListing(HWND dialog) {
     ModuleJob* job = static_cast<ModuleJob*>(malloc(sizeof(ModuleJob)));
     if (!job) return FALSE;
     job->pid = SelectedPid;
-    DWORD earlier = ModuleRequest;
-    ModuleRequest = NewJobRequest();
-    job->served = {dialog, ModuleRequest};
-    HANDLE thread = CreateThread(nullptr, 0, ListModules, job, 0, nullptr);
-    if (!thread) {
-        ModuleRequest = earlier;
-        free(job);
-        return FALSE;
-    }
-    CloseHandle(thread);
-    return TRUE;
+    return StartDialogJob(dialog, &ModuleRequest, &job->served, ListModules, job);
 }
 
 void NoticeNoWorker(HWND dialog) { Notice(dialog, L"显示堆信息有错误发生\n错误码:0x00000001", MB_ICONERROR); }

@@ -52,6 +52,13 @@ protected:
     }
 
     fake::Process& Target() { return fake::AddProcess(kPid); }
+    // Two heaps of one block each: a fixed block in the first, a free one
+    // in the second.
+    HWND OpenWithTwoHeaps() {
+        Target().heaps = {MakeHeap(0x1000, HF32_DEFAULT, {MakeBlock(1, 0x1100, 0x10, LF32_FIXED)}),
+                          MakeHeap(0x2000, 0, {MakeBlock(2, 0x2200, 0x20, LF32_FREE)})};
+        return Open();
+    }
 
     HWND Open() {
         HWND d = fake::NewDialog(IDD_HEAP, HeapDialog);
@@ -392,9 +399,7 @@ TEST_F(HeapDialogTest, AWalkTellsOnlyWhileItsDialogIsOpen) {
 
 // A selection whose walk cannot start leaves the running walk to finish.
 TEST_F(HeapDialogTest, ASelectionWithoutAWorkerLeavesTheRunningWalkAlone) {
-    Target().heaps = {MakeHeap(0x1000, HF32_DEFAULT, {MakeBlock(1, 0x1100, 0x10, LF32_FIXED)}),
-                      MakeHeap(0x2000, 0, {MakeBlock(2, 0x2200, 0x20, LF32_FREE)})};
-    HWND d = Open();
+    HWND d = OpenWithTwoHeaps();
     {
         fake::Hold hold("Heap32First");
         fake::Item(d, IDC_HEAP_LIST).selection = 0;
@@ -413,9 +418,7 @@ TEST_F(HeapDialogTest, ASelectionWithoutAWorkerLeavesTheRunningWalkAlone) {
 // Two selections close together: the earlier walk, held at its first step
 // until the later one has finished, adds nothing to the later one's lines.
 TEST_F(HeapDialogTest, ANewerSelectionStopsTheEarlierWalk) {
-    Target().heaps = {MakeHeap(0x1000, HF32_DEFAULT, {MakeBlock(1, 0x1100, 0x10, LF32_FIXED)}),
-                      MakeHeap(0x2000, 0, {MakeBlock(2, 0x2200, 0x20, LF32_FREE)})};
-    HWND d = Open();
+    HWND d = OpenWithTwoHeaps();
     {
         fake::Hold hold("Heap32First");
         fake::Item(d, IDC_HEAP_LIST).selection = 0;
