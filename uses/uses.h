@@ -1,0 +1,72 @@
+// What each allocation of the inspected process is: the kinds, their sums
+// and one record per allocation, for the "内存用途" window.
+#pragma once
+
+#include "inspect/region_records.h"
+#include "platform/platform.h"
+
+// The kinds, in the summary's order; the summary's last row, 总计, sums
+// every kind but USE_FREE.
+enum UseKind {
+    USE_IMAGE,          // 镜像
+    USE_MAPPED_FILE,    // 映射文件
+    USE_SHARED_MEMORY,  // 共享内存: a mapped section with no file behind it
+    USE_HEAP,           // 堆
+    USE_THREAD_STACK,   // 线程栈
+    USE_PRIVATE_DATA,   // 私有数据
+    USE_FREE,           // 未用
+    USE_KIND_COUNT
+};
+#define USE_TOTAL_ROW USE_KIND_COUNT
+#define USE_SUMMARY_ROWS (USE_KIND_COUNT + 1)
+
+// The name of a summary row (a kind, or USE_TOTAL_ROW for "总计").
+LPCWSTR UseRowName(int row);
+
+// The text of 详情: a file path, "线程ID:N", "线程环境块 线程ID:N",
+// "进程环境块", "默认堆" or "堆 0x...". Empty when nothing is known.
+#define USE_DETAIL_UNITS (MAX_PATH + 40)
+
+// One allocation: the regions that share one allocation base, or one free
+// region. Its regions are WalkedRegions.records[firstRegion] onward,
+// regionCount of them, so its table lines are 6 * firstRegion up to
+// 6 * (firstRegion + regionCount) - 1.
+struct Allocation {
+    ULONGLONG base;     // the allocation base; a free region's own base
+    ULONGLONG size;     // all its regions
+    ULONGLONG committed;
+    DWORD type;         // MEM_IMAGE, MEM_MAPPED or MEM_PRIVATE; 0 when free
+    DWORD allocationProtect;
+    DWORD regionCount;
+    size_t firstRegion;
+    UseKind kind;
+    WCHAR detail[USE_DETAIL_UNITS];
+};
+
+// One summary row's figures. For USE_FREE, `largest` is the largest free
+// region; for the others the largest allocation (by size).
+struct UseSum {
+    ULONGLONG size;  // committed + reserved
+    ULONGLONG committed;
+    ULONGLONG reserved;
+    ULONGLONG largest;
+    size_t blocks;   // allocations
+};
+
+struct UseTable {
+    Allocation* allocations;  // in address order
+    size_t count;
+    UseSum sums[USE_SUMMARY_ROWS];
+    // FALSE when the process could not be opened any more: the kinds then
+    // come from the region types alone (镜像, 映射文件 without 详情, 私有数据).
+    BOOL processRead;
+};
+
+// Groups `count` walked regions into allocations, reads what the process
+// `pid` tells of them (files, thread stacks, TEBs, the PEB, heaps) and sums
+// them by kind. Returns FALSE only when memory for the table runs out (the
+// table is then empty). Never fails for a part that cannot be read.
+BOOL BuildUseTable(DWORD pid, const RegionRecord* regions, size_t count, UseTable* table);
+
+// Frees what BuildUseTable allocated and empties the table.
+void FreeUseTable(UseTable* table);
