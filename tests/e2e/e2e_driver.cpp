@@ -201,21 +201,16 @@ void CheckRegionTable(HWND dialog, HANDLE query, const char* when, std::vector<W
 }
 
 #ifdef _WIN64
-// The committed and reserved regions above 4 GB have no place on the map.
-// Each is placed where its low 32 bits name a row that no span below 4 GB
-// marks, so a span cut to its low half would show as a wrong pixel in the
-// whole-map checks.
-void CheckHighRegionsMissTheMap(const std::vector<WalkedRegion>& walked) {
-    const struct {
-        ULONGLONG base;
-        DWORD state;
-    } high[] = {{0x540000000ull, MEM_COMMIT}, {0x548000000ull, MEM_RESERVE}};
-    for (const auto& h : high) {
-        int row = MapRow(static_cast<DWORD>(h.base));
-        Check(!MarkedRows(walked, h.state, kRows)[static_cast<size_t>(row)],
-              "map: the low half of region " + Hex(h.base) + " names a row no span below 4 GB marks",
-              "row " + std::to_string(row) + " unmarked", "marked");
-    }
+// The committed and reserved regions above 4 GB stand on the map among the
+// target's stretches, with breaks between; the whole-map checks hold the
+// pixels of their rows and of the breaks to it.
+void CheckHighRegionsOnTheMap(const std::vector<WalkedRegion>& walked) {
+    std::vector<Stretch> stretches = MapStretches(walked);
+    int committed = MapRowIn(stretches, 0x540000000ull), reserved = MapRowIn(stretches, 0x548000000ull);
+    Check(stretches.size() >= 2 && committed >= 0 && reserved >= 0,
+          "map: stretches with breaks between, regions 0x540000000 and 0x548000000 on them", "rows",
+          std::to_string(stretches.size()) + " stretches, rows " + std::to_string(committed) + " and " +
+              std::to_string(reserved));
 }
 #endif
 
@@ -524,10 +519,11 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     CheckCounters(dialog, known.pid);
     CheckRegionTable(dialog, targetQuery, "at opening", &walked);
 #ifdef _WIN64
-    CheckHighRegionsMissTheMap(walked);
+    CheckHighRegionsOnTheMap(walked);
 #endif
     CheckMapPass(dialog, walked, "at opening", "process-memory-map-notice");
     CheckWholeMap(dialog, walked, "after its notice");
+    CheckEq(CoverageText(MapStretches(walked)), FieldText(dialog, 1060), "map: the text above the columns");
     DrainMapNotices(1500);
     Screenshot("process-memory");
 
