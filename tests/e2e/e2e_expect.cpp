@@ -133,12 +133,6 @@ int MapRowIn(const std::vector<Stretch>& stretches, ULONGLONG address) {
     return -1;
 }
 
-std::string CoverageText(const std::vector<Stretch>& stretches) {
-    if (stretches.empty()) return std::string();
-    return "共 " + std::to_string(stretches.size()) + " 段, " + Hex(stretches.front().first) + " 至 " +
-           Hex(stretches.back().last + 1);
-}
-
 std::vector<bool> MarkedRows(const std::vector<WalkedRegion>& regions, DWORD state, int rows, size_t from, size_t to) {
     std::vector<Stretch> stretches = MapStretches(regions);
     std::vector<bool> marked(static_cast<size_t>(rows), false);

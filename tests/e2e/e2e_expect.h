@@ -44,18 +44,14 @@ std::vector<std::string> ModuleListLines(const std::vector<ReportedModule>& modu
 // The memory map's row of an address: trunc(a * 396 / 2147483647 + 20).
 int MapRow(DWORD address);
 
-// The x86_64 build's picture of a process with memory at or above 2 GB
-// (docs/design.md, the memory map); empty for the lower-2-GB picture.
+// The x86_64 picture's stretches (docs/design.md), empty for the lower 2 GB;
+// the row of an address in either picture (-1: none).
 struct Stretch {
     ULONGLONG first, last;
     int top, rows;
 };
 std::vector<Stretch> MapStretches(const std::vector<WalkedRegion>& regions);
-// The row of an address in either picture; -1 for none.
 int MapRowIn(const std::vector<Stretch>& stretches, ULONGLONG address);
-// The text above the columns, empty in the lower-2-GB picture.
-std::string CoverageText(const std::vector<Stretch>& stretches);
-
 // Rows [0, rows) that the [from, to)-th regions of one state mark in their
 // column; the grey rows between stretches.
 std::vector<bool> MarkedRows(const std::vector<WalkedRegion>& regions, DWORD state, int rows, size_t from = 0,

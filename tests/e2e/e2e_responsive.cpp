@@ -111,8 +111,8 @@ void CloseDuringWalk(HWND query, HWND dialog, DWORD pid, LRESULT lines, const st
 }
 
 // The map of the 20,000-region target, repainted after its notice, equals
-// the walk; the committed regions past the first 10,000 (the DLLs and the
-// executable above the 10,000 allocations) mark rows of their own on it.
+// the walk, where the committed regions past the first 10,000 (the DLLs
+// above the 10,000 allocations) mark rows of their own.
 void CheckManyRegionsMap(HWND dialog, DWORD pid) {
     HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
     std::vector<WalkedRegion> walked = WalkAddressSpace(q);
@@ -121,11 +121,7 @@ void CheckManyRegionsMap(HWND dialog, DWORD pid) {
     int own = 0;
     for (size_t y = 0; y < early.size(); ++y) own += late[y] && !early[y];
     MapCheck m;
-    DWORD start = Now();
-    do {
-        Sleep(200);
-        m = CompareMap(dialog, walked, nullptr);
-    } while (m.wrong && Now() - start < 8000);
+    for (DWORD start = Now(); (m = CompareMap(dialog, walked, nullptr)).wrong && Now() - start < 8000;) Sleep(200);
     Check(own > 0 && m.checked > 0 && m.wrong == 0, "map of 20,000 regions equals the walk, " + std::to_string(own) +
           " rows marked only by committed regions past the first 10,000", "0 wrong", std::to_string(m.wrong) + " wrong, first " + m.first);
     Screenshot("many-regions-map");

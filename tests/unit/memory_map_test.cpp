@@ -188,8 +188,7 @@ TEST_F(MemoryMap, NothingReservedLeavesThePlainBlueColumn) {
     EXPECT_EQ(0, fake::LivePens());
 }
 
-// The rule of the stretches' picture: rows 20 to 416, a 2-row break between
-// two stretches, at least 4 rows each, the rest by their pages.
+// Rows 20 to 416, a 2-row break between stretches, 4 rows at least each.
 TEST_F(MemoryMap, TheRowOfAnAddressFollowsTheStretches) {
     struct Case {
         const char* what;
@@ -214,17 +213,6 @@ TEST_F(MemoryMap, TheRowOfAnAddressFollowsTheStretches) {
         LayOutMap(CommittedRegions, ReservedRegions, false, &layout);  // the 32-bit build
         EXPECT_EQ(0, layout.count);
     }
-}
-
-TEST_F(MemoryMap, TheStretchesPictureHasGreyBreaksAndItsTextAbove) {
-    SetLists({{0x10000, 0x10000}}, {{0x100000000ull, 0x10000}});
-    HWND window = fake::NewDialog(IDD_PROCESS_MEMORY);
-    Paint(window);
-    EXPECT_EQ(Range(20, 216), MarkedRows(Red, 570, 720));
-    EXPECT_EQ(Range(219, 416), MarkedRows(Green, 740, 890));
-    EXPECT_EQ(4u, LinesOf(RGB(192, 192, 192)).size());  // rows 217 and 218, both columns
-    ShowMapCoverage(window);
-    EXPECT_EQ("共 2 段, 0x00010000 至 0x100010000", fake::Text(window, IDC_MAP_COVERAGE));
 }
 
 // The painter thread, started once and kept for the whole run.
