@@ -8,7 +8,8 @@
 #include "app/shell.h"
 #include "inspect/inspect.h"
 
-ULONG_PTR HeapIdTable[HEAP_ID_CAPACITY];
+ULONG_PTR* HeapIdTable = nullptr;
+UINT HeapIdCount = 0;
 HWND HeapWindow = nullptr;
 
 namespace {
@@ -20,6 +21,22 @@ DWORD HeapRequest = 0;
 
 // Lines are composed in buffers of this many UTF-16 units.
 const size_t HEAP_LINE_UNITS = 100;
+
+// The heap table's storage, in identifiers; it starts at 64 and doubles.
+UINT HeapIdCapacity = 0;
+
+// Appends a heap to the table; FALSE when the table cannot grow.
+BOOL KeepHeapId(ULONG_PTR id) {
+    if (HeapIdCount == HeapIdCapacity) {
+        UINT capacity = HeapIdCapacity ? 2 * HeapIdCapacity : 64;
+        void* grown = capacity > HeapIdCapacity ? realloc(HeapIdTable, capacity * sizeof(ULONG_PTR)) : nullptr;
+        if (!grown) return FALSE;
+        HeapIdTable = static_cast<ULONG_PTR*>(grown);
+        HeapIdCapacity = capacity;
+    }
+    HeapIdTable[HeapIdCount++] = id;
+    return TRUE;
+}
 
 // What one tool-help step did. A step that returned success advanced, no
 // matter what the last-error value holds: a successful call need not clear
@@ -101,7 +118,7 @@ BOOL HeapDialog_OnInitDialog(HWND dialog) {
 // list. If no thread can be started nothing is shown.
 void HeapDialog_OnHeapSelected(HWND dialog) {
     LRESULT index = SendDlgItemMessageW(dialog, IDC_HEAP_LIST, LB_GETCURSEL, 0, 0);
-    if (index < 0 || index >= HEAP_ID_CAPACITY) return;
+    if (index < 0 || index >= static_cast<LRESULT>(HeapIdCount)) return;
     HeapWalkJob* job = static_cast<HeapWalkJob*>(malloc(sizeof(HeapWalkJob)));
     if (!job) return;
     job->heapId = HeapIdTable[index];
@@ -135,6 +152,7 @@ int ScanHeapList() {
     }
     HWND list = GetDlgItem(dialog, IDC_HEAP_LIST);
     LineListClear(list);
+    HeapIdCount = 0;
 
     HEAPLIST32 record = {};
     record.dwSize = sizeof(HEAPLIST32);
@@ -145,13 +163,10 @@ int ScanHeapList() {
         EndHeapDialog(dialog);
         return 0;
     }
-    // Heaps past the table's capacity are left out; the scan still counts
-    // as complete.
-    UINT count = 0;
-    while (step == STEP_ADVANCED && count < HEAP_ID_CAPACITY) {
-        HeapIdTable[count] = record.th32HeapID;
-        ++count;
-        AppendHeapLine(list, count, record.dwFlags);
+    // Every heap is listed; should memory for the table run out, the list
+    // ends with the heaps it holds, and the scan still counts as complete.
+    while (step == STEP_ADVANCED && KeepHeapId(record.th32HeapID)) {
+        AppendHeapLine(list, HeapIdCount, record.dwFlags);
         step = JudgeStep(Heap32ListNext(snapshot, &record));
         if (step == STEP_FAILED) {
             Notice(dialog, L"显示堆信息有错误发生\n错误码:0x00000003", MB_ICONERROR);

@@ -5,10 +5,11 @@
 #include "app/dialog_jobs.h"
 #include "platform/platform.h"
 
-#define HEAP_ID_CAPACITY 1000
-
-// Heap identifiers are pointer-sized: 32 bits in the product, 64 on x86_64.
-extern ULONG_PTR HeapIdTable[HEAP_ID_CAPACITY];
+// The identifier of the heap at each line of the heap list, as many as the
+// last scan listed (HeapIdCount); the table grows as the scan goes. Heap
+// identifiers are pointer-sized: 32 bits in the product, 64 on x86_64.
+extern ULONG_PTR* HeapIdTable;
+extern UINT HeapIdCount;
 // The open HeapDialog, stored when it opens.
 extern HWND HeapWindow;
 

@@ -83,6 +83,7 @@ static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
     }
     // The map is asked for by the first paint, not here; a paint during
     // the walk asked already, and its request was held until now.
+    ShowMapCoverage(dialog);
     MapWanted = TRUE;
     if (MapHeld) RequestMemoryMap(HeldMapAnnounces);
     return TRUE;
@@ -116,6 +117,7 @@ static void ProcessMemory_OnRefresh(HWND dialog) {
     if (ClosedDuringWalk) return;
     if (walked) {
         // Any request held during the walk is served by this one.
+        ShowMapCoverage(dialog);
         RequestMemoryMap(TRUE);
     } else {
         ShowCodedError(dialog, L"显示虚拟内存表有错误发生,内存分布无法显示\n错误码:0x%08x");

@@ -76,22 +76,8 @@ const WCHAR* TypeText(DWORD type) {
     }
 }
 
-// Keeps the span of a region that has one; a full list keeps its first
-// REGION_LIST_CAPACITY spans.
-void KeepSpan(RegionList* list, ULONGLONG base, ULONGLONG size) {
-    RegionSpan span;
-    if (!SpanOfRegion(base, size, &span)) return;
-    EnterCriticalSection(&RegionListsLock);
-    if (list->count < REGION_LIST_CAPACITY) list->spans[list->count++] = span;
-    LeaveCriticalSection(&RegionListsLock);
-}
-
-void EmptyRegionLists() {
-    EnterCriticalSection(&RegionListsLock);
-    CommittedRegions.count = 0;
-    ReservedRegions.count = 0;
-    LeaveCriticalSection(&RegionListsLock);
-}
+// The first storage of a list, in spans; it doubles whenever it is full.
+const size_t FirstSpanCapacity = 1024;
 
 // Queries the regions of `process` from address 0 upward and gives each to
 // `take` (with `context`), until a query fails, the walk ends (at `limit`,
@@ -124,8 +110,8 @@ void AddRegion(TableFill* fill, const MEMORY_BASIC_INFORMATION& region) {
     RegionLines lines;
     FormatRegion(region, &lines);
     ULONG_PTR base = reinterpret_cast<ULONG_PTR>(region.BaseAddress);
-    if (region.State == MEM_COMMIT) KeepSpan(&CommittedRegions, base, region.RegionSize);
-    if (region.State == MEM_RESERVE) KeepSpan(&ReservedRegions, base, region.RegionSize);
+    if (region.State == MEM_COMMIT) KeepRegionSpan(&CommittedRegions, base, region.RegionSize);
+    if (region.State == MEM_RESERVE) KeepRegionSpan(&ReservedRegions, base, region.RegionSize);
     if (fill->appended + 6 > fill->reserved) {
         ReserveTableLines(fill->table, fill->reserved);
         fill->reserved *= 2;
@@ -345,11 +331,40 @@ bool RegionWalkContinues(ULONGLONG cursor, ULONGLONG size, ULONGLONG limit) {
     return size != 0 && cursor <= limit && size <= limit - cursor;
 }
 
-bool SpanOfRegion(ULONGLONG base, ULONGLONG size, RegionSpan* span) {
-    if (base > 0xFFFFFFFFull) return false;
-    span->base = static_cast<DWORD>(base);
-    span->size = size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(size);
-    return true;
+BOOL KeepRegionSpan(RegionList* list, ULONGLONG base, ULONGLONG size) {
+    BOOL kept = TRUE;
+    EnterCriticalSection(&RegionListsLock);
+    if (list->count == list->capacity) {
+        // The painter reads the storage only under the lock, so it may move.
+        size_t capacity = list->capacity ? 2 * list->capacity : FirstSpanCapacity;
+        void* grown = capacity <= static_cast<size_t>(-1) / sizeof(RegionSpan)
+                          ? realloc(list->spans, capacity * sizeof(RegionSpan))
+                          : nullptr;
+        if (grown) {
+            list->spans = static_cast<RegionSpan*>(grown);
+            list->capacity = capacity;
+        }
+    }
+    if (list->count < list->capacity) {
+        list->spans[list->count].base = base;
+        list->spans[list->count].size = size;
+        list->count++;
+    } else {
+        list->complete = FALSE;
+        kept = FALSE;
+    }
+    LeaveCriticalSection(&RegionListsLock);
+    return kept;
+}
+
+void EmptyRegionLists() {
+    InitRegionLists();
+    EnterCriticalSection(&RegionListsLock);
+    CommittedRegions.count = 0;
+    CommittedRegions.complete = TRUE;
+    ReservedRegions.count = 0;
+    ReservedRegions.complete = TRUE;
+    LeaveCriticalSection(&RegionListsLock);
 }
 
 void FormatProtection(DWORD protect, WCHAR* line, size_t units) {

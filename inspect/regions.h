@@ -4,16 +4,21 @@
 
 #include "platform/platform.h"
 
+// A committed or reserved region as the map is painted from it, with every
+// digit of its base and size.
 struct RegionSpan {
-    DWORD base;
-    DWORD size;
+    ULONGLONG base;
+    ULONGLONG size;
 };
 
-#define REGION_LIST_CAPACITY 10000
-
+// The spans of one state in address order, as many as the walk found: the
+// storage grows as the walk goes. `complete` is FALSE when a span could not
+// be kept because memory ran out (the spans then stop short of the walk).
 struct RegionList {
-    RegionSpan spans[REGION_LIST_CAPACITY];
-    DWORD count;
+    RegionSpan* spans;
+    size_t count;
+    size_t capacity;
+    BOOL complete;
 };
 
 // Written by WalkRegions on the UI thread, read by the painter thread. Every
@@ -21,6 +26,12 @@ struct RegionList {
 extern RegionList CommittedRegions;
 extern RegionList ReservedRegions;
 extern CRITICAL_SECTION RegionListsLock;
+
+// Appends a span to a list under RegionListsLock, growing its storage when
+// it is full; FALSE (and the list marked incomplete) when it cannot grow.
+BOOL KeepRegionSpan(RegionList* list, ULONGLONG base, ULONGLONG size);
+// Empties both lists (keeping their storage), under RegionListsLock.
+void EmptyRegionLists();
 
 // Prepares RegionListsLock; called once before any walk or pass.
 void InitRegionLists();
@@ -38,16 +49,10 @@ extern ULONGLONG RegionWalkLimit;
 // `limit` (or wrap past 2^64).
 bool RegionWalkContinues(ULONGLONG cursor, ULONGLONG size, ULONGLONG limit);
 
-// The span a committed or reserved region keeps in its list. The lists and
-// the map cover the address space below 4 GB: a region that begins at or
-// above 2^32 keeps no span (false). A size wider than 32 bits becomes
-// 0xFFFFFFFF, which still marks the span as passing 2^32.
-bool SpanOfRegion(ULONGLONG base, ULONGLONG size, RegionSpan* span);
-
 // Walks the address space of SelectedPid from 0 upward, six lines a region
-// into the region table of ProcessMemoryDialog, and keeps the committed and
-// reserved spans. Returns 1 when the walk ran; 0 with last-error 1 when the
-// process cannot be opened (after the notice "无法执行!"). While it waits for
+// into the region table of ProcessMemoryDialog, and keeps the span of every
+// committed and every reserved region. Returns 1 when the walk ran; 0 with
+// last-error 1 when the process cannot be opened (after the notice "无法执行!"). While it waits for
 // regions the UI thread handles its messages, so the dialog procedures may
 // run inside it.
 int WalkRegions();

@@ -17,10 +17,14 @@ namespace {
 // started and stops as soon as that is no longer the newest.
 DWORD ModuleRequest = 0;
 
-// The module handles the listing reads at most, and the size of the name
+// The module handles the listing asks for first; a process with more gets
+// an array as large as the count the platform gives. The size of the name
 // and line buffers in UTF-16 units.
-const DWORD MODULE_HANDLE_CAPACITY = 100;
+const DWORD MODULE_FIRST_HANDLES = 100;
 const size_t MODULE_TEXT_UNITS = 500;
+// How often the array is grown when the process keeps loading modules
+// between two calls; the handles of the last call are listed then.
+const int MODULE_ENUM_TRIES = 8;
 
 const WCHAR MODULE_SEPARATOR[] = L"---------------------------------------------";
 const WCHAR NAME_LABEL[] = L"模块名称为:";
@@ -69,6 +73,33 @@ BOOL StartModuleListing(HWND dialog) {
     return StartDialogJob(dialog, &ModuleRequest, &job->served, ListModules, job);
 }
 
+// The module handles of `process`: first into `first` (MODULE_FIRST_HANDLES),
+// then, while the count the platform gives is larger, into an array of that
+// count (freed by the caller when it is not `first`). *count is the
+// process's module count, *held how many handles the array holds (fewer
+// only when memory ran out). FALSE when a call fails.
+BOOL EnumerateModules(HANDLE process, HMODULE* first, HMODULE** handles, DWORD* count, DWORD* held) {
+    *handles = first;
+    DWORD capacity = MODULE_FIRST_HANDLES;
+    DWORD needed = 0;
+    BOOL enumerated = EnumProcessModules(process, first, capacity * static_cast<DWORD>(sizeof(HMODULE)), &needed);
+    for (int tries = 0; enumerated && tries < MODULE_ENUM_TRIES && needed / sizeof(HMODULE) > capacity; ++tries) {
+        // Room for a few modules more, loaded before the next call.
+        DWORD wanted = needed / static_cast<DWORD>(sizeof(HMODULE)) + 16;
+        HMODULE* more = static_cast<HMODULE*>(malloc(wanted * sizeof(HMODULE)));
+        if (!more) break;
+        DWORD moreNeeded = 0;
+        enumerated = EnumProcessModules(process, more, wanted * static_cast<DWORD>(sizeof(HMODULE)), &moreNeeded);
+        if (*handles != first) free(*handles);
+        *handles = more;
+        capacity = wanted;
+        needed = moreNeeded;
+    }
+    *count = needed / static_cast<DWORD>(sizeof(HMODULE));
+    *held = *count < capacity ? *count : capacity;
+    return enumerated;
+}
+
 void NoticeNoWorker(HWND dialog) { Notice(dialog, L"显示堆信息有错误发生\n错误码:0x00000001", MB_ICONERROR); }
 
 BOOL ModuleDialog_OnInitDialog(HWND dialog) {
@@ -101,22 +132,24 @@ DWORD WINAPI ListModules(LPVOID param) {
         JobNotice(job.served, L"无法执行!\n错误码:0x00000001", MB_ICONERROR);
         return 0;
     }
-    HMODULE handles[MODULE_HANDLE_CAPACITY];
-    DWORD needed = 0;
-    if (!EnumProcessModules(process, handles, sizeof handles, &needed)) {
+    HMODULE first[MODULE_FIRST_HANDLES];
+    HMODULE* handles = first;
+    DWORD count = 0, held = 0;
+    if (!EnumerateModules(process, first, &handles, &count, &held)) {
+        if (handles != first) free(handles);
         JobNotice(job.served, L"无法执行!\n错误码:0x00000002", MB_ICONERROR);
         CloseHandle(process);
         return 0;
     }
-    DWORD count = needed / static_cast<DWORD>(sizeof(HMODULE));
 
     HWND list = GetDlgItem(job.served.dialog, IDC_MODULE_LIST);
     WCHAR line[MODULE_TEXT_UNITS];
     wsprintfW(line, L"模块总数量:%d个", static_cast<int>(count));
     BOOL listed = JobClear(job.served, list) && JobAppend(job.served, list, line) &&
                   JobAppend(job.served, list, MODULE_SEPARATOR);
-    for (DWORD i = 0; listed && i < count && i < MODULE_HANDLE_CAPACITY; ++i)
+    for (DWORD i = 0; listed && i < held; ++i)
         listed = AppendModule(job.served, list, process, handles[i], static_cast<int>(i + 1));
+    if (handles != first) free(handles);
     CloseHandle(process);
     return listed ? 1 : 0;
 }

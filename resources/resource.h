@@ -35,6 +35,8 @@
 #define IDC_REGIONS 1021
 #define IDC_SHOW_HEAPS 1028
 #define IDC_SHOW_MODULES 1031
+// The text above the map that says what its columns cover (x86_64 picture).
+#define IDC_MAP_COVERAGE 1060
 #define IDC_HEAP_LIST 1020
 #define IDC_BLOCK_LIST 1021
 #define IDC_MODULE_LIST 1020

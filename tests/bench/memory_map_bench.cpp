@@ -13,13 +13,11 @@ namespace {
 // 1.5 GB committed as a process might hold it: one large block, a few
 // hundred megabytes of middling ones and many small ones.
 void FillCommitted() {
-    InitRegionLists();
-    CommittedRegions.count = 0;
-    ReservedRegions.count = 0;
+    EmptyRegionLists();
     DWORD base = 0x00400000;
     auto add = [&](DWORD size, int count) {
         for (int i = 0; i < count; ++i) {
-            CommittedRegions.spans[CommittedRegions.count++] = {base, size};
+            KeepRegionSpan(&CommittedRegions, base, size);
             base += size + 0x10000;
         }
     };
@@ -29,9 +27,9 @@ void FillCommitted() {
 }
 
 void MarkBySteps(HDC dc) {
-    for (DWORD i = 0; i < CommittedRegions.count; ++i) {
-        DWORD base = CommittedRegions.spans[i].base;
-        DWORD end = base + CommittedRegions.spans[i].size;
+    for (size_t i = 0; i < CommittedRegions.count; ++i) {
+        DWORD base = static_cast<DWORD>(CommittedRegions.spans[i].base);
+        DWORD end = base + static_cast<DWORD>(CommittedRegions.spans[i].size);
         if (end < base) continue;
         for (DWORD a = base;;) {
             int y = MapRowOf(a);
@@ -63,7 +61,7 @@ void MarkingPass(benchmark::State& state) {
     }
     ReleaseDC(window, dc);
     state.counters["line_draws"] = static_cast<double>(draws);
-    state.counters["spans"] = CommittedRegions.count;
+    state.counters["spans"] = static_cast<double>(CommittedRegions.count);
 }
 
 BENCHMARK(MarkingPass<MarkBySteps, 0>)->Name("MarkingPass/every_50_bytes")->Iterations(1)->Unit(benchmark::kMillisecond);

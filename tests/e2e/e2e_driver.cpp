@@ -200,25 +200,6 @@ void CheckRegionTable(HWND dialog, HANDLE query, const char* when, std::vector<W
     }
 }
 
-#ifdef _WIN64
-// The committed and reserved regions above 4 GB have no place on the map.
-// Each is placed where its low 32 bits name a row that no span below 4 GB
-// marks, so a span cut to its low half would show as a wrong pixel in the
-// whole-map checks.
-void CheckHighRegionsMissTheMap(const std::vector<WalkedRegion>& walked) {
-    const struct {
-        ULONGLONG base;
-        DWORD state;
-    } high[] = {{0x540000000ull, MEM_COMMIT}, {0x548000000ull, MEM_RESERVE}};
-    for (const auto& h : high) {
-        int row = MapRow(static_cast<DWORD>(h.base));
-        Check(!MarkedRows(walked, h.state, kRows)[static_cast<size_t>(row)],
-              "map: the low half of region " + Hex(h.base) + " names a row no span below 4 GB marks",
-              "row " + std::to_string(row) + " unmarked", "marked");
-    }
-}
-#endif
-
 void CheckCounters(HWND dialog, DWORD pid) {
     std::vector<std::string> lines;
     ReadList(GetDlgItem(dialog, 1020), &lines);
@@ -524,10 +505,19 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     CheckCounters(dialog, known.pid);
     CheckRegionTable(dialog, targetQuery, "at opening", &walked);
 #ifdef _WIN64
-    CheckHighRegionsMissTheMap(walked);
+    // The regions above 4 GB stand among stretches with breaks between; the
+    // whole-map checks hold their rows' and the breaks' pixels to that.
+    std::vector<Stretch> stretches = MapStretches(walked);
+    Check(stretches.size() >= 2 && MapRowIn(stretches, 0x540000000ull) >= 0 && MapRowIn(stretches, 0x548000000ull) >= 0,
+          "map: stretches with breaks, regions 0x540000000 and 0x548000000 on them");
+    std::string text = stretches.empty() ? "" : "共 " + std::to_string(stretches.size()) + " 段, " +
+                       Hex(stretches.front().first) + " 至 " + Hex(stretches.back().last + 1);
+#else
+    std::string text;  // nothing above the lower-2-GB picture
 #endif
     CheckMapPass(dialog, walked, "at opening", "process-memory-map-notice");
     CheckWholeMap(dialog, walked, "after its notice");
+    CheckEq(text, FieldText(dialog, 1060), "map: the text above the columns");
     DrainMapNotices(1500);
     Screenshot("process-memory");
 

@@ -4,8 +4,6 @@
 
 namespace {
 
-const unsigned kSpanCapacity = 10000;
-
 struct ProtectionName {
     DWORD bit;
     const char* text;
@@ -84,7 +82,7 @@ std::vector<std::string> ModuleListLines(const std::vector<ReportedModule>& modu
     std::vector<std::string> lines;
     lines.push_back("模块总数量:" + std::to_string(modules.size()) + "个");
     lines.push_back(separator);
-    for (size_t i = 0; i < modules.size() && i < 100; ++i) {
+    for (size_t i = 0; i < modules.size(); ++i) {
         const ReportedModule& m = modules[i];
         lines.push_back("第" + std::to_string(i + 1) + "个模块信息");
         lines.push_back("模块名称为:" + m.name);
@@ -100,21 +98,64 @@ int MapRow(DWORD address) {
     return static_cast<int>(static_cast<double>(address) * 396.0 / 2147483647.0 + 20.0);
 }
 
-std::vector<bool> MarkedRows(const std::vector<WalkedRegion>& regions, DWORD state, int rows) {
-    std::vector<bool> marked(static_cast<size_t>(rows), false);
-    unsigned kept = 0;
+std::vector<Stretch> MapStretches(const std::vector<WalkedRegion>& regions) {
+    std::vector<Stretch> s;
+    bool high = false;
     for (const WalkedRegion& r : regions) {
-        if (r.state != state || r.base >= kFourGb) continue;
-        if (++kept > kSpanCapacity) break;
-        // A span whose end reaches 2^32 is not drawn.
-        if (r.base + r.size >= kFourGb) continue;
-        // Stepping by 50 bytes from the base while the address stays within
-        // base + size: the last stepped address is base + 50 * (size / 50).
-        DWORD first = static_cast<DWORD>(r.base);
-        DWORD last = static_cast<DWORD>(r.base + r.size / 50 * 50);
-        for (int y = MapRow(first); y <= MapRow(last) && y < rows; ++y) marked[static_cast<size_t>(y)] = true;
+        if ((r.state != MEM_COMMIT && r.state != MEM_RESERVE) || r.size == 0) continue;
+        high = high || r.base + r.size > 0x80000000ull;
+        if (s.empty() || r.base - s.back().last - 1 >= 0x40000000ull) s.push_back({r.base, 0, 0, 0});
+        s.back().last = r.base + (r.size - 1);
+    }
+    if (sizeof(void*) < 8 || !high) return {};
+    int count = static_cast<int>(s.size()), top = 20, given = 0;
+    ULONGLONG extra = static_cast<ULONGLONG>(397 - 2 * (count - 1) - 4 * count), total = 0, running = 0;
+    for (const Stretch& t : s) total += (t.last - t.first) / 4096 + 1;
+    for (Stretch& t : s) {
+        running += (t.last - t.first) / 4096 + 1;
+        int share = static_cast<int>(extra * running / total);
+        t = {t.first, t.last, top, 4 + share - given};
+        given = share;
+        top += t.rows + 2;
+    }
+    return s;
+}
+
+int MapRowIn(const std::vector<Stretch>& stretches, ULONGLONG address) {
+    if (stretches.empty()) return address < kFourGb ? MapRow(static_cast<DWORD>(address)) : -1;
+#ifdef _WIN64
+    for (const Stretch& t : stretches) {
+        if (address < t.first || address > t.last) continue;
+        unsigned __int128 scaled = static_cast<unsigned __int128>(address - t.first) * static_cast<unsigned>(t.rows);
+        return t.top + static_cast<int>(scaled / (static_cast<unsigned __int128>(t.last - t.first) + 1));
+    }
+#endif
+    return -1;
+}
+
+std::vector<bool> MarkedRows(const std::vector<WalkedRegion>& regions, DWORD state, int rows, size_t from, size_t to) {
+    std::vector<Stretch> stretches = MapStretches(regions);
+    std::vector<bool> marked(static_cast<size_t>(rows), false);
+    size_t index = 0;
+    for (const WalkedRegion& r : regions) {
+        if (r.state != state) continue;
+        if (index++ < from || index > to) continue;
+        int first = MapRowIn(stretches, r.base), last = MapRowIn(stretches, r.base + r.size - 1);
+        if (stretches.empty()) {
+            // Not drawn when its end reaches 2^32; marked to its last 50-byte step.
+            if (r.base >= kFourGb || r.base + r.size >= kFourGb) continue;
+            last = MapRow(static_cast<DWORD>(r.base + r.size / 50 * 50));
+        }
+        for (int y = first; y >= 0 && y <= last && y < rows; ++y) marked[static_cast<size_t>(y)] = true;
     }
     return marked;
+}
+
+std::vector<bool> BreakRows(const std::vector<WalkedRegion>& regions, int rows) {
+    std::vector<bool> breaks(static_cast<size_t>(rows), false);
+    std::vector<Stretch> s = MapStretches(regions);
+    for (size_t i = 1; i < s.size(); ++i) breaks[static_cast<size_t>(s[i].top - 1)] = breaks[static_cast<size_t>(s[i].top - 2)] = true;
+    return breaks;
 }
 
 std::string Utf8(const wchar_t* text) {

@@ -44,9 +44,19 @@ std::vector<std::string> ModuleListLines(const std::vector<ReportedModule>& modu
 // The memory map's row of an address: trunc(a * 396 / 2147483647 + 20).
 int MapRow(DWORD address);
 
-// Rows [0, rows) that the spans of one state mark in their column. Only
-// regions that begin below 4 GB have spans.
-std::vector<bool> MarkedRows(const std::vector<WalkedRegion>& regions, DWORD state, int rows);
+// The x86_64 picture's stretches (docs/design.md), empty for the lower 2 GB;
+// the row of an address in either picture (-1: none).
+struct Stretch {
+    ULONGLONG first, last;
+    int top, rows;
+};
+std::vector<Stretch> MapStretches(const std::vector<WalkedRegion>& regions);
+int MapRowIn(const std::vector<Stretch>& stretches, ULONGLONG address);
+// Rows [0, rows) that the [from, to)-th regions of one state mark in their
+// column; the grey rows between stretches.
+std::vector<bool> MarkedRows(const std::vector<WalkedRegion>& regions, DWORD state, int rows, size_t from = 0,
+                             size_t to = ~static_cast<size_t>(0));
+std::vector<bool> BreakRows(const std::vector<WalkedRegion>& regions, int rows);
 
 std::string Utf8(const wchar_t* text);
 std::wstring Wide(const std::string& text);

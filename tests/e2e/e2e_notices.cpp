@@ -123,7 +123,8 @@ bool WaitNotice(const wchar_t* caption, DWORD timeout, Notice* notice, Want want
     for (;;) {
         for (HWND box : Boxes(caption)) {
             std::string text = ScanBox(box).text;
-            if (text.empty()) continue;  // not filled in yet
+            // Not filled in yet, or its thread not yet in the box's loop.
+            if (text.empty() || text == "<no answer>") continue;
             bool map = text == kMapDone;
             bool stale = map && want == kMapNotice && mapOwner && GetWindow(box, GW_OWNER) != mapOwner;
             if ((map && want == kOtherNotice) || stale) {

@@ -7,6 +7,7 @@
 #include "e2e_notices.h"
 #include "e2e_reliability.h"
 #include "e2e_report.h"
+#include "e2e_screen.h"
 #include "e2e_windows.h"
 
 Probe::Probe(HWND window) : window_(window) { thread_ = CreateThread(nullptr, 0, Loop, this, 0, nullptr); }
@@ -109,6 +110,23 @@ void CloseDuringWalk(HWND query, HWND dialog, DWORD pid, LRESULT lines, const st
     Check(!late.box, label + ": no notice follows", "", "notice \"" + Escape(late.text) + "\"");
 }
 
+// The map of the 20,000-region target, repainted after its notice, equals
+// the walk, where the committed regions past the first 10,000 (the DLLs
+// above the 10,000 allocations) mark rows of their own.
+void CheckManyRegionsMap(HWND dialog, DWORD pid) {
+    HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    std::vector<WalkedRegion> walked = WalkAddressSpace(q);
+    if (q) CloseHandle(q);
+    std::vector<bool> early = MarkedRows(walked, MEM_COMMIT, kRows, 0, 10000), late = MarkedRows(walked, MEM_COMMIT, kRows, 10000);
+    int own = 0;
+    for (size_t y = 0; y < early.size(); ++y) own += late[y] && !early[y];
+    MapCheck m;
+    for (DWORD start = Now(); (m = CompareMap(dialog, walked, nullptr)).wrong && Now() - start < 8000;) Sleep(200);
+    Check(own > 0 && m.checked > 0 && m.wrong == 0, "map of 20,000 regions equals the walk, " + std::to_string(own) +
+          " rows marked only by committed regions past the first 10,000", "0 wrong", std::to_string(m.wrong) + " wrong, first " + m.first);
+    Screenshot("many-regions-map");
+}
+
 }  // namespace
 
 void RunResponsiveness(HWND main, HWND query, const std::wstring& targetExe, DWORD livePid) {
@@ -144,6 +162,7 @@ void RunResponsiveness(HWND main, HWND query, const std::wstring& targetExe, DWO
     if (mapped) Dismiss(n);
     DrainMapNotices(1500);
     if (!dialog) return;
+    CheckManyRegionsMap(dialog, t.pid);
 
     Probe refresh(main);
     start = Now();

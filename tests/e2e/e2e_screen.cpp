@@ -122,12 +122,14 @@ MapCheck CompareMap(HWND dialog, const std::vector<WalkedRegion>& regions, const
         COLORREF mark;
     } columns[2] = {{kCommittedLeft, kCommittedRight, MEM_COMMIT, RGB(255, 0, 0)},
                     {kReservedLeft, kReservedRight, MEM_RESERVE, RGB(0, 255, 0)}};
+    std::vector<bool> breaks = BreakRows(regions, kRows);
     for (const Column& c : columns) {
         std::vector<bool> marked = MarkedRows(regions, c.state, kRows);
         int xs[3] = {c.left + 8, (c.left + c.right) / 2, c.right - 8};
         for (int y = 0; y < client.bottom && y < kRows; ++y) {
             COLORREF want;
             if (marked[static_cast<size_t>(y)]) want = c.mark;
+            else if (breaks[static_cast<size_t>(y)]) want = RGB(192, 192, 192);
             else if (y >= 22 && y <= 414) want = RGB(0, 0, 255);
             else continue;
             for (int x : xs) {

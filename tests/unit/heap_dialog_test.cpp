@@ -177,14 +177,14 @@ TEST_F(HeapDialogTest, AProcessWithoutHeapsListsNothingAndFinishesAsACompletedSc
     EXPECT_FALSE(fake::Ended(d));
 }
 
-TEST_F(HeapDialogTest, MoreHeapsThanTheTableHoldsListsTheFirstThousandAsACompletedScan) {
+TEST_F(HeapDialogTest, MoreThanAThousandHeapsAreAllListed) {
     fake::Process& p = Target();
-    for (ULONG_PTR i = 0; i < HEAP_ID_CAPACITY + 5; ++i) p.heaps.push_back(MakeHeap(0x10000 * (i + 1)));
+    for (ULONG_PTR i = 0; i < 1005; ++i) p.heaps.push_back(MakeHeap(0x10000 * (i + 1)));
     HWND d = Open();
     Lines listed = fake::Lines(d, IDC_HEAP_LIST);
-    ASSERT_EQ(static_cast<size_t>(HEAP_ID_CAPACITY), listed.size());
-    EXPECT_EQ("第1000个堆的信息", listed.back());
-    EXPECT_EQ(static_cast<ULONG_PTR>(0x10000 * HEAP_ID_CAPACITY), HeapIdTable[HEAP_ID_CAPACITY - 1]);
+    ASSERT_EQ(1005u, listed.size());
+    EXPECT_EQ("第1005个堆的信息", listed.back());
+    EXPECT_EQ(static_cast<ULONG_PTR>(0x10000 * 1005), HeapIdTable[1004]);
     EXPECT_EQ(std::vector<std::string>{kDone}, fake::BoxTexts());
     EXPECT_FALSE(fake::Ended(d));
     EXPECT_TRUE(fake::Enabled(d, IDC_REFRESH));

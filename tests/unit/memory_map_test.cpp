@@ -58,11 +58,9 @@ std::set<int> RowsByRow(DWORD base, DWORD size) {
 }
 
 void SetLists(std::initializer_list<RegionSpan> committed, std::initializer_list<RegionSpan> reserved) {
-    InitRegionLists();
-    CommittedRegions.count = 0;
-    for (RegionSpan s : committed) CommittedRegions.spans[CommittedRegions.count++] = s;
-    ReservedRegions.count = 0;
-    for (RegionSpan s : reserved) ReservedRegions.spans[ReservedRegions.count++] = s;
+    EmptyRegionLists();
+    for (RegionSpan s : committed) KeepRegionSpan(&CommittedRegions, s.base, s.size);
+    for (RegionSpan s : reserved) KeepRegionSpan(&ReservedRegions, s.base, s.size);
 }
 
 std::vector<fake::DrawnLine> LinesOf(COLORREF color) {
@@ -149,7 +147,10 @@ TEST_F(MemoryMap, OneLinePerRowMarksTheSameRowsAsOneLinePer50Bytes) {
 TEST_F(MemoryMap, APassPaintsBlueColumnsThenCommittedRedThenReservedGreen) {
     SetLists({{0x00010000, 0x1000}, {0x40000000, 0x40000000}, {0xFFFF0000, 0x10000}}, {{0x7FFE0000, 0x10000}});
     HWND window = fake::NewDialog(IDD_PROCESS_MEMORY);
+    const ULONGLONG buildLimit = RegionWalkLimit;
+    RegionWalkLimit = REGION_WALK_LIMIT_32;  // the 32-bit picture, whatever lies above 2 GB
     Paint(window);
+    RegionWalkLimit = buildLimit;
 
     std::vector<fake::DrawnLine> lines = fake::DrawnLines();
     std::vector<fake::DrawnLine> blue = LinesOf(Blue);
@@ -185,6 +186,33 @@ TEST_F(MemoryMap, NothingReservedLeavesThePlainBlueColumn) {
     EXPECT_EQ(Range(20, 20), MarkedRows(Red, 570, 720));
     EXPECT_TRUE(LinesOf(Green).empty());
     EXPECT_EQ(0, fake::LivePens());
+}
+
+// Rows 20 to 416, a 2-row break between stretches, 4 rows at least each.
+TEST_F(MemoryMap, TheRowOfAnAddressFollowsTheStretches) {
+    struct Case {
+        const char* what;
+        std::initializer_list<RegionSpan> committed, reserved;
+        std::vector<std::pair<ULONGLONG, int>> rows;  // address, row (-1: none)
+    } cases[] = {
+        {"one stretch of 64 pages", {{0x140000000ull, 0x10000}}, {{0x140010000ull, 0x30000}},
+         {{0x140000000ull, 20}, {0x140020000ull, 218}, {0x14003FFFFull, 416}, {0x140040000ull, -1}, {0x10000, -1}}},
+        {"two of 16 pages with a break", {{0x10000, 0x10000}}, {{0x100000000ull, 0x10000}},
+         {{0x10000, 20}, {0x1FFFF, 216}, {0x80000000ull, -1}, {0x100000000ull, 219}, {0x10000FFFFull, 416}}},
+        {"64 KB beside 2 TB", {{0x10000, 0x10000}}, {{0x10000000000ull, 0x20000000000ull}},
+         {{0x10000, 20}, {0x1FFFF, 23}, {0x10000000000ull, 26}, {0x2FFFFFFFFFFull, 416}}},
+        {"below 2 GB: the lower-2-GB picture", {{0x10000, 0x1000}}, {{0x7FFE0000, 0x10000}},
+         {{0, 20}, {0x40000000, 218}, {0x7FFFFFFF, 416}, {0xFFFFFFFF, 812}, {0x100000000ull, -1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetLists(c.committed, c.reserved);
+        MapLayout layout;
+        LayOutMap(CommittedRegions, ReservedRegions, true, &layout);
+        for (auto [address, row] : c.rows) EXPECT_EQ(row, MapRowOfAddress(address, layout)) << std::hex << address;
+        LayOutMap(CommittedRegions, ReservedRegions, false, &layout);  // the 32-bit build
+        EXPECT_EQ(0, layout.count);
+    }
 }
 
 // The painter thread, started once and kept for the whole run.

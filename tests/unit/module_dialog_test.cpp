@@ -97,16 +97,16 @@ TEST_F(ModuleDialogTest, ThreeReadableModulesGiveTwentyLines) {
     EXPECT_EQ(1u, fake::Placements(d).size()) << "the dialog is centred once";
 }
 
-TEST_F(ModuleDialogTest, MoreModulesThanTheArrayHoldsGiveTheFullCountAndTheFirstHundred) {
+TEST_F(ModuleDialogTest, MoreModulesThanTheFirstArrayHoldsAreAllListed) {
     fake::Process& p = Target();
     for (ULONG_PTR i = 0; i < 150; ++i)
         p.modules.push_back(MakeModule("m" + std::to_string(i) + ".dll", 0x10000000 + i * 0x10000, 0x1000, 0));
     HWND d = Open();
     Lines lines = fake::Lines(d, IDC_MODULE_LIST);
-    ASSERT_EQ(2u + 100u * 6u, lines.size());
+    ASSERT_EQ(2u + 150u * 6u, lines.size());
     EXPECT_EQ("模块总数量:150个", lines[0]);
-    EXPECT_EQ("第100个模块信息", lines[2 + 99 * 6]);
-    EXPECT_EQ("模块名称为:m99.dll", lines[2 + 99 * 6 + 1]);
+    EXPECT_EQ("第150个模块信息", lines[2 + 149 * 6]);
+    EXPECT_EQ("模块名称为:m149.dll", lines[2 + 149 * 6 + 1]);
     EXPECT_EQ(kSeparator, lines.back());
 }
 

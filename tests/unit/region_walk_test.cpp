@@ -1,6 +1,7 @@
 // The region walk: the six-line region table and the kept spans.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -38,9 +39,10 @@ void Layout(fake::Process& p, std::initializer_list<fake::Region> regions) {
     }
 }
 
-std::vector<std::pair<DWORD, DWORD>> Spans(const RegionList& list) {
-    std::vector<std::pair<DWORD, DWORD>> out;
-    for (DWORD i = 0; i < list.count; ++i) out.push_back({list.spans[i].base, list.spans[i].size});
+using SpanList = std::vector<std::pair<ULONGLONG, ULONGLONG>>;
+SpanList Spans(const RegionList& list) {
+    SpanList out;
+    for (size_t i = 0; i < list.count; ++i) out.push_back({list.spans[i].base, list.spans[i].size});
     return out;
 }
 
@@ -74,9 +76,9 @@ TEST_F(RegionWalk, EveryRegionGivesSixLinesInOrder) {
         Separator, "区域基址为:0x00023000", "PAGE_READONLY ",          "已调拨", "映射", "大小:0x00002000字节",
     };
     EXPECT_EQ(expected, Table());
-    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0x10000, 0x1000}, {0x20000, 0x3000}, {0x23000, 0x2000}}),
+    EXPECT_EQ((SpanList{{0x10000, 0x1000}, {0x20000, 0x3000}, {0x23000, 0x2000}}),
               Spans(CommittedRegions));
-    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0x11000, 0xF000}}), Spans(ReservedRegions));
+    EXPECT_EQ((SpanList{{0x11000, 0xF000}}), Spans(ReservedRegions));
     EXPECT_TRUE(fake::Boxes().empty());
 }
 
@@ -205,7 +207,7 @@ TEST_F(RegionWalk, ASecondWalkOfAnotherProcessKeepsNoSpanOfTheFirst) {
     ASSERT_EQ(1, WalkRegions());
     SelectedPid = 200;
     ASSERT_EQ(1, WalkRegions());
-    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0x20000, 0x3000}}), Spans(CommittedRegions));
+    EXPECT_EQ((SpanList{{0x20000, 0x3000}}), Spans(CommittedRegions));
     EXPECT_EQ(0u, ReservedRegions.count);
     EXPECT_EQ(12u, Table().size());
 }
@@ -236,7 +238,7 @@ TEST_F(RegionWalk, AQueryThatNeverReturnsEndsTheWalkAfterTheStallLimit) {
     ASSERT_TRUE(ended) << "the walk is still waiting for the query that never returns";
     EXPECT_EQ(1, walk.get());
     EXPECT_EQ(12u, Table().size());
-    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0x10000, 0x1000}}), Spans(CommittedRegions));
+    EXPECT_EQ((SpanList{{0x10000, 0x1000}}), Spans(CommittedRegions));
     EXPECT_EQ(0, fake::OpenKernelHandles());
     EXPECT_TRUE(fake::Boxes().empty());
     fake::JoinThreads(QueryRegions);
@@ -300,10 +302,10 @@ TEST_F(RegionWalk, TheWalkEndsWhereTheNextAddressReaches4GB) {
     EXPECT_EQ("区域基址为:0xffff0000", table[7]);
     EXPECT_EQ("大小:0x00010000字节", table[11]);
     EXPECT_EQ(0u, CommittedRegions.count);
-    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0xFFFF0000, 0x10000}}), Spans(ReservedRegions));
+    EXPECT_EQ((SpanList{{0xFFFF0000, 0x10000}}), Spans(ReservedRegions));
 
     // The 64-bit limit: the regions above 4 GB are listed with every digit
-    // and keep no span, so none is painted at the rows of its low half.
+    // and keep their spans whole.
     RegionWalkLimit = REGION_WALK_LIMIT_64;
     ASSERT_EQ(1, WalkRegions());
     table = Table();
@@ -315,8 +317,8 @@ TEST_F(RegionWalk, TheWalkEndsWhereTheNextAddressReaches4GB) {
     EXPECT_EQ("已预留", table[21]);
     EXPECT_EQ("区域基址为:0x140000000", table[31]);
     EXPECT_EQ("镜像", table[34]);
-    EXPECT_EQ(0u, CommittedRegions.count);
-    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0xFFFF0000, 0x10000}}), Spans(ReservedRegions));
+    EXPECT_EQ((SpanList{{0x100000000ull, 0x10000}, {0x140000000ull, 0x1000}}), Spans(CommittedRegions));
+    EXPECT_EQ((SpanList{{0xFFFF0000, 0x10000}, {0x100010000ull, 0x20000}}), Spans(ReservedRegions));
 }
 
 TEST_F(RegionWalk, ARegionCrossing4GBIsShownWholeAndEndsTheWalk) {
@@ -339,10 +341,10 @@ TEST_F(RegionWalk, ARegionCrossing4GBIsShownWholeAndEndsTheWalk) {
     ASSERT_EQ(18u, table.size());
     EXPECT_EQ("区域基址为:0x7fff0000000", table[13]);
     EXPECT_EQ("大小:0x00001000字节", table[17]);
-    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{0, 0x10000}}), Spans(CommittedRegions));
+    EXPECT_EQ((SpanList{{0, 0x10000}, {0x7FFF0000000ull, 0x1000}}), Spans(CommittedRegions));
 }
 
-TEST_F(RegionWalk, TheEndOfTheWalkAndTheKeptSpanAtTheLimits) {
+TEST_F(RegionWalk, TheEndOfTheWalkAtTheLimits) {
     const ULONGLONG L32 = REGION_WALK_LIMIT_32, L64 = REGION_WALK_LIMIT_64;
     struct Case {
         ULONGLONG cursor, size, limit;
@@ -363,57 +365,43 @@ TEST_F(RegionWalk, TheEndOfTheWalkAndTheKeptSpanAtTheLimits) {
         EXPECT_EQ(c.continues, RegionWalkContinues(c.cursor, c.size, c.limit))
             << std::hex << "cursor 0x" << c.cursor << " size 0x" << c.size << " limit 0x" << c.limit;
     }
-
-    // Only spans that begin below 2^32 are kept; one that reaches past keeps
-    // its size, or 0xFFFFFFFF for a size wider than 32 bits.
-    struct SpanCase {
-        ULONGLONG base, size;
-        bool kept;
-        DWORD keptBase, keptSize;
-    } spans[] = {
-        {0x10000, 0x1000, true, 0x10000, 0x1000},
-        {0xFFFF0000, 0x20000, true, 0xFFFF0000, 0x20000},
-        {0xF0000000, 0x200000000ull, true, 0xF0000000, 0xFFFFFFFF},
-        {0x100000000ull, 0x10000, false, 0, 0},
-        {0x560000000ull, 0x10000, false, 0, 0},
-    };
-    for (const SpanCase& c : spans) {
-        RegionSpan span = {0, 0};
-        bool kept = SpanOfRegion(c.base, c.size, &span);
-        EXPECT_EQ(c.kept, kept) << std::hex << "base 0x" << c.base;
-        if (kept) {
-            EXPECT_EQ(std::make_pair(c.keptBase, c.keptSize), std::make_pair(span.base, span.size));
-        }
-    }
 }
 
-TEST_F(RegionWalk, ListsKeepTheirFirst10000SpansAndTheTableShowsEveryRegion) {
+// The map marks the last committed region too, far below the 10,000th.
+TEST_F(RegionWalk, ListsKeepEverySpanAndTheTableShowsEveryRegion) {
     fake::Process& p = fake::AddProcess(100);
-    const int regions = 2 * REGION_LIST_CAPACITY + 10;
+    const int regions = 2 * 10000 + 10;
     for (int i = 0; i < regions; ++i) {
         DWORD state = i % 2 ? MEM_RESERVE : MEM_COMMIT;
         p.regions.push_back(R(0x10000u + static_cast<ULONG_PTR>(i) * 0x1000, 0x1000, state, PAGE_READWRITE, MEM_PRIVATE));
     }
     p.regions.insert(p.regions.begin(), R(0, 0x10000, MEM_FREE));
+    p.regions.push_back(R(0x10000u + regions * 0x1000, 0x40000000 - 0x10000u - regions * 0x1000, MEM_FREE));
+    p.regions.push_back(R(0x40000000, 0x1000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE));
     // A stall limit below the 1 s the querying thread waits for room before
     // it looks again: a full ring whose emptying it is not told of ends the
     // walk early.
     ASSERT_EQ(1, WalkRegionsWithStallLimit(800));
-    EXPECT_EQ(6u * (regions + 1), Table().size());
+    EXPECT_EQ(6u * (regions + 3), Table().size());
     // The table's storage was reserved ahead of its lines, not left to grow
     // a few items at a time.
     const fake::Control& table = fake::Item(ProcessMemoryWindow, IDC_REGIONS);
     EXPECT_GE(table.storageItems, table.lines.size());
     EXPECT_LE(table.storageItems, 2 * table.lines.size() + 6 * 2048);
-    ASSERT_EQ(static_cast<DWORD>(REGION_LIST_CAPACITY), CommittedRegions.count);
-    ASSERT_EQ(static_cast<DWORD>(REGION_LIST_CAPACITY), ReservedRegions.count);
+    ASSERT_EQ(regions / 2u + 1, CommittedRegions.count);
+    ASSERT_EQ(regions / 2u, ReservedRegions.count);
     // Every kept span in order: none lost, doubled or overwritten on the way.
     int wrong = 0;
-    for (DWORD i = 0; i < REGION_LIST_CAPACITY; ++i) {
+    for (ULONGLONG i = 0; i < regions / 2u; ++i) {
         wrong += CommittedRegions.spans[i].base != 0x10000u + 2 * i * 0x1000u;
         wrong += ReservedRegions.spans[i].base != 0x11000u + 2 * i * 0x1000u;
     }
     EXPECT_EQ(0, wrong);
+    HDC dc = GetDC(ProcessMemoryWindow);
+    PaintMemoryMap(dc);
+    std::vector<fake::DrawnLine> lines = fake::DrawnLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](auto l) { return l.color == RGB(255, 0, 0) && l.y0 == 218; }));
+    ReleaseDC(ProcessMemoryWindow, dc);
 }
 
 TEST_F(RegionWalk, TheTableIsFilledWithItsRedrawingOff) {
@@ -460,7 +448,8 @@ TEST_F(RegionWalk, PassesReadingDuringWalksSeeOnlyWrittenSpans) {
             // What a pass reads, through the same lock.
             std::set<int> rows;
             EnterCriticalSection(&RegionListsLock);
-            for (DWORD i = 0; i < CommittedRegions.count; ++i) rows.insert(MapRowOf(CommittedRegions.spans[i].base));
+            for (size_t i = 0; i < CommittedRegions.count; ++i)
+                rows.insert(MapRowOf(static_cast<DWORD>(CommittedRegions.spans[i].base)));
             LeaveCriticalSection(&RegionListsLock);
             bool inA = true, inB = true;
             for (int r : rows) {

@@ -345,6 +345,7 @@ const ExpectedTemplate kProcessMemoryDialog = {135, "进程虚拟内存信息", 
     {1, kButtonClass, nullptr, "刷新", kButton, 406, 288, 165, 16},
     {-1, kStaticClass, nullptr, "已调拨", kLabel, 423, 264, 26, 8},
     {-1, kStaticClass, nullptr, "已预订", kLabel, 537, 264, 26, 8},
+    {1060, kStaticClass, nullptr, "", kLabel, 380, 1, 214, 9},
     {1028, kButtonClass, nullptr, "查看堆信息", kButton, 4, 287, 161, 16},
     {1031, kButtonClass, nullptr, "查看模块信息", kButton, 199, 287, 161, 16},
 }};
