@@ -365,6 +365,8 @@ void FormatProtection(DWORD protect, WCHAR* line, size_t units) {
     }
 }
 
+const WCHAR* RegionTypeText(DWORD type) { return TypeText(type); }
+
 void FormatRegion(const MEMORY_BASIC_INFORMATION& region, RegionLines* lines) {
     wcscpy_s(lines->text[0], REGION_LINE_UNITS, RegionSeparator);
     FormatHexLine(lines->text[1], L"区域基址为:", reinterpret_cast<ULONG_PTR>(region.BaseAddress), L"");

@@ -222,6 +222,47 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
         for (auto it = c.selected.begin(); it != c.selected.end() && n < static_cast<LRESULT>(wParam); ++it) out[n++] = *it;
         return n;
     }
+    case LB_SELITEMRANGEEX: {
+        if (!c.extendedSelection || wParam > static_cast<WPARAM>(lParam) || static_cast<size_t>(lParam) >= c.lines.size())
+            return LB_ERR;
+        for (WPARAM i = wParam; i <= static_cast<WPARAM>(lParam); ++i) c.selected.insert(static_cast<int>(i));
+        return 0;
+    }
+    case LB_SETTOPINDEX:
+        if (wParam >= c.lines.size()) return LB_ERR;
+        c.topIndex = static_cast<int>(wParam);
+        return 0;
+    case LB_SETCARETINDEX:
+        if (wParam >= c.lines.size()) return LB_ERR;
+        c.caret = static_cast<int>(wParam);
+        return 0;
+    case LVM_SETITEMCOUNT:
+        c.itemCount = static_cast<int>(wParam);
+        c.selected.clear();
+        return TRUE;
+    case LVM_GETITEMCOUNT:
+        return c.itemCount;
+    case LVM_INSERTCOLUMNW: {
+        const LVCOLUMNW* column = reinterpret_cast<const LVCOLUMNW*>(lParam);
+        c.columns.push_back(ToU16(column->pszText));
+        return static_cast<LRESULT>(c.columns.size() - 1);
+    }
+    case LVM_SETITEMSTATE: {
+        const LVITEMW* item = reinterpret_cast<const LVITEMW*>(lParam);
+        int index = static_cast<int>(wParam);
+        if (!(item->stateMask & LVIS_SELECTED)) return TRUE;
+        if (index < -1 || index >= c.itemCount) return FALSE;
+        for (int i = index < 0 ? 0 : index; i < (index < 0 ? c.itemCount : index + 1); ++i) {
+            if (item->state & LVIS_SELECTED) c.selected.insert(i);
+            else c.selected.erase(i);
+        }
+        return TRUE;
+    }
+    case LVM_GETNEXTITEM: {
+        if (lParam != LVNI_SELECTED) return -1;
+        auto next = c.selected.upper_bound(static_cast<int>(wParam));
+        return next == c.selected.end() ? -1 : *next;
+    }
     case LB_INITSTORAGE:
         c.storageItems += wParam;
         return static_cast<LRESULT>(c.storageItems);
@@ -530,6 +571,19 @@ BOOL GetWindowRect(HWND window, LPRECT rect) {
     rect->top = 0;
     rect->right = window->width;
     rect->bottom = window->height;
+    return TRUE;
+}
+
+BOOL GetClientRect(HWND window, LPRECT rect) { return GetWindowRect(window, rect); }
+
+BOOL MoveWindow(HWND window, int, int, int, int, BOOL) { return LiveWindow(window); }
+
+// Dialog units as pixels at twice their number.
+BOOL MapDialogRect(HWND, LPRECT rect) {
+    rect->left *= 2;
+    rect->top *= 2;
+    rect->right *= 2;
+    rect->bottom *= 2;
     return TRUE;
 }
 

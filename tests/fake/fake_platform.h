@@ -121,6 +121,13 @@ struct Control {
     // a list without it refuses the selection messages of many lines.
     bool extendedSelection = false;
     std::set<int> selected;
+    // A list box's top line and caret (LB_SETTOPINDEX, LB_SETCARETINDEX).
+    int topIndex = 0;
+    int caret = -1;
+    // A virtual list view: its rows (LVM_SETITEMCOUNT) and column names;
+    // its selected rows are `selected`.
+    int itemCount = 0;
+    std::vector<std::u16string> columns;
 };
 
 // A dialog window as the test drives it. `proc` may be null when the test
