@@ -144,7 +144,7 @@ void ApplySort(UsesView* view, UsesList list) {
 }
 
 // Gathers the text Ctrl+C copies, counting what does not fit.
-struct TextOut {
+struct CopyWriter {
     WCHAR* out;
     size_t units;
     size_t length;
@@ -244,7 +244,7 @@ void SortUsesList(UsesView* view, UsesList list, int column) {
 
 size_t UsesCopyText(const UsesView& view, UsesList list, const size_t* positions, size_t count, WCHAR* out,
                     size_t units) {
-    TextOut text = {out, units, 0};
+    CopyWriter text = {out, units, 0};
     int columns = UsesColumnCount(list);
     for (int c = 0; c < columns; ++c) {
         if (c > 0) text.Put(L"\t");
