@@ -6,6 +6,7 @@
 #include "app/format.h"
 #include "app/shell.h"
 #include "inspect/inspect.h"
+#include "inspect/region_records.h"
 
 ULONGLONG RegionWalkLimit = sizeof(void*) > 4 ? REGION_WALK_LIMIT_64 : REGION_WALK_LIMIT_32;
 
@@ -123,6 +124,7 @@ struct TableFill {
 void AddRegion(TableFill* fill, const MEMORY_BASIC_INFORMATION& region) {
     RegionLines lines;
     FormatRegion(region, &lines);
+    KeepRegionRecord(region);
     ULONG_PTR base = reinterpret_cast<ULONG_PTR>(region.BaseAddress);
     if (region.State == MEM_COMMIT) KeepSpan(&CommittedRegions, base, region.RegionSize);
     if (region.State == MEM_RESERVE) KeepSpan(&ReservedRegions, base, region.RegionSize);
@@ -381,6 +383,7 @@ int WalkRegions() { return WalkRegionsWithStallLimit(REGION_STALL_LIMIT_MS); }
 int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
     InitRegionLists();
     EmptyRegionLists();
+    ClearRegionRecords();
     WalkStopRequested = FALSE;
 
     HANDLE process = OpenProcess(MORVANE_ACCESS_QUERY, FALSE, SelectedPid);

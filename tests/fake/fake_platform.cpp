@@ -1,5 +1,6 @@
 // The fake world behind platform/platform.h on the host. See fake_platform.h.
 #include "tests/fake/fake_platform.h"
+#include "tests/fake/fake_process_read.h"
 
 #include <algorithm>
 #include <atomic>
@@ -54,7 +55,7 @@ struct HICON__ {
 
 namespace {
 
-enum class Kind { Process, Snapshot, Event, Thread };
+enum class Kind { Process, Snapshot, Event, Thread, Tagged };
 
 struct KernelHandle {
     Kind kind;
@@ -64,6 +65,7 @@ struct KernelHandle {
     DWORD access = 0;
     int cursor = 0;  // next heap or process of a snapshot
     bool processList = false;  // a snapshot of the processes
+    int tag = 0;  // what a Tagged handle is, to the fake's file that made it
     // events
     std::mutex m;
     std::condition_variable cv;
@@ -883,6 +885,7 @@ BOOL CloseHandle(HANDLE handle) {
 
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD pid) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (flags == TH32CS_SNAPTHREAD) return fake::ThreadSnapshot();
     if (flags == TH32CS_SNAPPROCESS) {
         if (W().processSnapshotFails) {
             lastError = ERROR_ACCESS_DENIED;
@@ -1307,6 +1310,28 @@ void ReleaseHungQueries() {
 
 void ResetClipboard();
 
+std::recursive_mutex& WorldLock() { return W().m; }
+
+HANDLE NewTaggedHandle(int tag, DWORD id, DWORD access) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = NewHandle(Kind::Tagged);
+    k->tag = tag;
+    k->pid = id;
+    k->access = access;
+    return k;
+}
+
+bool HandleInfo(HANDLE handle, int* tag, DWORD* id, DWORD* access) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(handle);
+    if (!k || k->closed || k->earlier || (k->kind != Kind::Tagged && !(k->kind == Kind::Process && ProcessOf(k))))
+        return false;
+    *tag = k->kind == Kind::Tagged ? k->tag : 0;
+    *id = k->pid;
+    *access = k->access;
+    return true;
+}
+
 void Reset() {
     ReleaseHungQueries();
     // Threads that have finished are joined; one that never ends (a thread
@@ -1375,6 +1400,7 @@ void Reset() {
     w.selfWow64 = false;
     lastError = 0;
     ResetClipboard();
+    ResetProcessReading();
 }
 
 Process& AddProcess(DWORD pid) {
@@ -1400,7 +1426,8 @@ int OpenKernelHandles() {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     int n = 0;
     for (auto& k : W().handles)
-        if (!k->closed && !k->earlier && (k->kind == Kind::Process || k->kind == Kind::Snapshot)) ++n;
+        if (!k->closed && !k->earlier && (k->kind == Kind::Process || k->kind == Kind::Snapshot || k->kind == Kind::Tagged))
+            ++n;
     return n;
 }
 
