@@ -9,6 +9,8 @@
 // MODE "regions": 10,000 allocations below 4 GB, each 64 KB reserved with its
 //                 first 4 KB committed: 20,000 regions.
 // MODE "commit":  1.5 GB committed below 2 GB (never touched).
+// MODE "allocations": 20,000 allocations of 64 KB committed whole, below
+//                 4 GB: 20,000 regions that are 20,000 allocations.
 //
 // It writes REPORT (UTF-8, one record a line: its PID, its regions, then
 // every module as its own psapi sees it, then "ready"), and then waits until
@@ -179,6 +181,7 @@ int wmain(int argc, wchar_t** argv) {
     if (wcscmp(argv[2], L"known") == 0) ok = MakeKnown();
     else if (wcscmp(argv[2], L"regions") == 0) ok = MakeManyRegions();
     else if (wcscmp(argv[2], L"commit") == 0) ok = MakeBigCommit();
+    else if (wcscmp(argv[2], L"allocations") == 0) ok = PlaceBelow(0x10000000, 0xF0000000, 20000, 0x10000, 0x10000);
     else ok = false;
     ok = ok && ReportModules();
     fprintf(report, ok ? "ready\n" : "failed\n");
