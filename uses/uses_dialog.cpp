@@ -24,14 +24,14 @@ namespace {
 #define WM_USES_KEEP_ROW (WM_APP + 3)
 
 // The layout, in dialog units, as the template has it.
-const int SummaryHeight = 104;
+const int SummaryHeight = 86;
 const int ListGap = 4;
 const int NoteBand = 14;
 const int NoteMargin = 4;
 const int NoteHeight = 9;
 
 const int SummaryWidths[USES_SUMMARY_COLUMNS] = {60, 70, 70, 70, 40, 70};
-const int AllocationWidths[USES_ALLOCATION_COLUMNS] = {62, 56, 56, 28, 40, 90, 32, 150};
+const int AllocationWidths[USES_ALLOCATION_COLUMNS] = {62, 56, 56, 28, 40, 84, 38, 140};
 
 // The one open "内存用途" (it is modal) and what it shows.
 struct UsesWindow {

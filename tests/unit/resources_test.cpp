@@ -354,8 +354,8 @@ const ExpectedTemplate kProcessMemoryDialog = {135, "进程虚拟内存信息", 
 // Resizable (WS_THICKFRAME | WS_MAXIMIZEBOX, no modal frame); virtual report
 // list views of one selected row and of many.
 const ExpectedTemplate kUsesDialog = {155, "内存用途", 520, 300, {
-    {1050, kNamed, "syslistview32", "", 0x5081100D, 0, 0, 520, 104},
-    {1051, kNamed, "syslistview32", "", 0x50811009, 0, 108, 520, 178},
+    {1050, kNamed, "syslistview32", "", 0x5081100D, 0, 0, 520, 86},
+    {1051, kNamed, "syslistview32", "", 0x50811009, 0, 90, 520, 196},
     {1052, kStaticClass, nullptr, "", kLabel, 4, 289, 512, 9},
 }, 0x80CD0048};
 
