@@ -80,10 +80,15 @@ TEST_F(UsesTest, GivesEachAllocationItsKindAndDetailAndSumsThem) {
     REMOTE_TIB64 tib = {0, 0x00800000, 0x007FD000, 0, 0, 0, 0x00800000};
     fake::WriteMemory(kPid, 0x00800000, &tib, sizeof tib);
     p.peb = 0x00810000;
-    REMOTE_PEB64 peb = {{}, 0x00820000, {}, 2, 16, 0x00810800};  // two heaps, listed at 0x00810800
+    REMOTE_PEB64 peb = {{}, 0x00820000, {}, 3, 16, 0x00810800};  // heaps listed at 0x00810800
     fake::WriteMemory(kPid, 0x00810000, &peb, sizeof peb);
-    ULONGLONG heaps[2] = {0x00820000, 0x00920000};
+    // The last one is no allocation's base: no heap of this process's.
+    ULONGLONG heaps[3] = {0x00820000, 0x00920000, 0x00931000};
     fake::WriteMemory(kPid, 0x00810800, heaps, sizeof heaps);
+    // A thread whose block does not name itself has no TEB there.
+    p.threads.push_back({13, 0x00931000});
+    REMOTE_TIB64 wrong = {0, 0x00934000, 0x00933000, 0, 0, 0, 0};
+    fake::WriteMemory(kPid, 0x00931000, &wrong, sizeof wrong);
     // Another process's thread is none of its business.
     fake::AddProcess(kPid + 1);
     fake::ReadingOf(kPid + 1).threads.push_back({99, 0x00930000});
@@ -154,7 +159,7 @@ TEST(DrivePathTest, WritesTheDriveLetterForTheDevice) {
         {L"\\??\\C:\\windows\\a.dll", 300, "C:\\windows\\a.dll"},  // Wine
         {L"C:\\windows\\a.dll", 300, "C:\\windows\\a.dll"},
         {L"\\Device\\Mup\\server\\share\\f.dat", 300, "\\\\server\\share\\f.dat"},
-        {L"\\Device\\HarddiskVolume3\\f.dat", 300, "\\Device\\HarddiskVolume3\\f.dat"},
+        {L"\\Device\\HarddiskVolume12\\f.dat", 300, "\\Device\\HarddiskVolume12\\f.dat"},
         {L"\\Device\\HarddiskVolume1\\windows\\a.dll", 8, "C:\\wind"},
     };
     for (const auto& row : rows) {
