@@ -36,7 +36,7 @@
 
 // "内存用途" (e2e_uses.cpp): opened from the process dialog on the known
 // target and checked against it; timed on 20,000 allocations.
-void CheckUses(HWND dialog, DWORD pid, ULONGLONG exeBase);
+void CheckUses(HWND dialog, const Target& known);
 void MeasureUses(HWND query, const std::wstring& targetExe);
 
 namespace {
@@ -615,7 +615,7 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     }
     DrainMapNotices(1000);
 
-    CheckUses(dialog, known.pid, known.modules.empty() ? 0 : known.modules[0].base);
+    CheckUses(dialog, known);
     DrainMapNotices(1000);
 
     PostMessageW(dialog, WM_CLOSE, 0, 0);

@@ -26,122 +26,60 @@ const int kAllocations = 1051;
 
 using Row = std::vector<std::string>;
 
-void Keystroke(WORD key, WORD modifier = 0) {
-    INPUT in[4];
-    ZeroMemory(in, sizeof in);
-    UINT n = 0;
-    auto add = [&](WORD k, bool up) {
-        in[n].type = INPUT_KEYBOARD;
-        in[n].ki.wVk = k;
-        in[n].ki.wScan = static_cast<WORD>(MapVirtualKeyW(k, MAPVK_VK_TO_VSC));
-        in[n++].ki.dwFlags = up ? KEYEVENTF_KEYUP : 0u;
-    };
-    if (modifier) add(modifier, false);
-    add(key, false);
-    add(key, true);
-    if (modifier) add(modifier, true);
-    SendInput(n, in, sizeof(INPUT));
+// A key pressed with a modifier held, through the platform's input queue.
+void Keystroke(BYTE key, BYTE modifier = 0) {
+    if (modifier) keybd_event(modifier, 0, 0, 0);
+    keybd_event(key, 0, 0, 0);
+    keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+    if (modifier) keybd_event(modifier, 0, KEYEVENTF_KEYUP, 0);
     Sleep(100);
 }
 
-void ClickAt(int x, int y) {
-    INPUT in[3];
-    ZeroMemory(in, sizeof in);
-    in[0].type = in[1].type = in[2].type = INPUT_MOUSE;
-    in[0].mi.dx = MulDiv(x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
-    in[0].mi.dy = MulDiv(y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
-    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(3, in, sizeof(INPUT));
-}
-
 HWND Focused(HWND window) {
-    GUITHREADINFO info;
-    ZeroMemory(&info, sizeof info);
+    GUITHREADINFO info = {};
     info.cbSize = sizeof info;
     GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
     return info.hwndFocus;
 }
 
-// Ctrl+C in the list that has the focus; the clipboard's text as rows of
-// tab-separated cells (empty when no text came).
-std::vector<Row> CopyRows() {
-    if (OpenClipboard(nullptr)) {
-        EmptyClipboard();
-        CloseClipboard();
-    }
+// Tab until the list has the focus, then Ctrl+C: the clipboard's text as
+// rows of tab-separated cells (none when the focus never came).
+std::vector<Row> CopyRows(HWND uses, int id) {
+    for (int i = 0; i < 4 && Focused(uses) != GetDlgItem(uses, id); ++i) Keystroke(VK_TAB);
+    if (!Check(Focused(uses) == GetDlgItem(uses, id), "uses: Tab reaches list " + std::to_string(id))) return {};
+    if (OpenClipboard(nullptr)) EmptyClipboard(), CloseClipboard();
     Keystroke('C', VK_CONTROL);
-    DWORD start = Now();
-    while (!IsClipboardFormatAvailable(CF_UNICODETEXT) && Now() - start < 10000) Sleep(10);
+    for (DWORD start = Now(); !IsClipboardFormatAvailable(CF_UNICODETEXT) && Now() - start < 10000;) Sleep(10);
     std::string text;
     for (int tries = 0; tries < 100 && !OpenClipboard(nullptr); ++tries) Sleep(20);
     HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    const wchar_t* p = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
-    if (p) {
-        text = Utf8(p);
-        GlobalUnlock(data);
-    }
+    if (const wchar_t* p = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) text = Utf8(p), GlobalUnlock(data);
     CloseClipboard();
-    std::vector<Row> rows;
-    size_t at = 0;
-    while (!text.empty() && at <= text.size()) {
-        size_t end = text.find("\r\n", at);
-        std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        Row row;
-        for (size_t from = 0;;) {
-            size_t tab = line.find('\t', from);
-            row.push_back(line.substr(from, tab == std::string::npos ? std::string::npos : tab - from));
-            if (tab == std::string::npos) break;
-            from = tab + 1;
-        }
-        rows.push_back(row);
-        if (end == std::string::npos) break;
-        at = end + 2;
+    std::vector<Row> rows(1);
+    for (char c : text + "\r") {
+        if (rows.back().empty()) rows.back().emplace_back();
+        if (c == '\t') rows.back().emplace_back();
+        else if (c == '\r') rows.emplace_back();
+        else if (c != '\n') rows.back().back() += c;
     }
+    rows.pop_back();
     return rows;
-}
-
-// Tab until the list has the focus; false when it never does.
-bool FocusList(HWND uses, HWND list) {
-    for (int i = 0; i < 4 && Focused(uses) != list; ++i) Keystroke(VK_TAB);
-    return Focused(uses) == list;
 }
 
 // "1,024 KB", as the window writes sizes.
 std::string Kilobytes(ULONGLONG bytes) {
     std::string digits = std::to_string(bytes / 1024), out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
+    for (size_t i = 0; i < digits.size(); ++i) out += (i > 0 && (digits.size() - i) % 3 == 0 ? "," : "") + digits.substr(i, 1);
     return out + " KB";
 }
 
-bool SameText(const std::string& a, const std::string& b) {
-    return CompareStringOrdinal(Wide(a).c_str(), -1, Wide(b).c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
-// The target's report lines that start with `tag` and a blank, without it.
-std::vector<std::string> Reported(const char* tag) {
-    std::vector<std::string> out;
-    FILE* f = _wfopen((outDir + L"\\target-known.txt").c_str(), L"r");
-    if (!f) return out;
-    char line[2048];
-    std::string prefix = std::string(tag) + " ";
-    while (fgets(line, sizeof line, f)) {
-        std::string s(line);
-        s.erase(s.find_last_not_of("\r\n") + 1);
-        if (s.compare(0, prefix.size(), prefix) == 0) out.push_back(s.substr(prefix.size()));
-    }
-    fclose(f);
-    return out;
-}
-
-// The allocation row whose 用途 and 详情 are these (详情 without regard to case).
+// Whether an allocation row has this 用途 and 详情 (without regard to case)
+// and, when given, this 基址.
 bool HasRow(const std::vector<Row>& rows, const std::string& kind, const std::string& detail, const std::string& base = "") {
     for (const Row& r : rows)
-        if (r.size() == 8 && r[4] == kind && SameText(r[7], detail) && (base.empty() || r[0] == base)) return true;
+        if (r.size() == 8 && r[4] == kind && (base.empty() || r[0] == base) &&
+            CompareStringOrdinal(Wide(r[7]).c_str(), -1, Wide(detail).c_str(), -1, TRUE) == CSTR_EQUAL)
+            return true;
     return false;
 }
 
@@ -182,46 +120,33 @@ std::vector<DWORD> Pixels(HWND window) {
 
 }  // namespace
 
-void CheckUses(HWND dialog, DWORD pid, ULONGLONG exeBase) {
+void CheckUses(HWND dialog, const Target& known) {
     HWND uses = OpenUses(dialog);
     if (!Check(uses != nullptr, "uses: \"内存用途\" opened by 查看内存用途")) return;
-    Check(GetWindow(uses, GW_OWNER) == dialog, "uses: owned by the process dialog", Describe(dialog),
-          Describe(GetWindow(uses, GW_OWNER)));
+    Check(GetWindow(uses, GW_OWNER) == dialog, "uses: owned by the process dialog");
     Screenshot("uses");
 
-    std::vector<Row> summary, allocations;
-    if (Check(FocusList(uses, GetDlgItem(uses, kSummary)), "uses: the summary takes the focus")) summary = CopyRows();
-    if (Check(FocusList(uses, GetDlgItem(uses, kAllocations)), "uses: the allocations take the focus"))
-        allocations = CopyRows();
-    Log("  uses: %zu summary rows, %zu allocation rows copied", summary.size(), allocations.size());
-
-    const char* kinds[] = {"镜像", "映射文件", "共享内存", "堆", "线程栈", "私有数据", "未用", "总计"};
+    std::vector<Row> summary = CopyRows(uses, kSummary), allocations = CopyRows(uses, kAllocations);
     std::string names;
-    for (size_t i = 1; i < summary.size(); ++i) names += (i > 1 ? "," : "") + summary[i][0];
-    std::string want;
-    for (const char* k : kinds) want += (want.empty() ? "" : ",") + std::string(k);
-    CheckEq(want, names, "uses: one summary row per kind, then 总计");
-    CheckEq("基址\t大小\t已调拨\t类型\t用途\t保护\t区域数\t详情",
-            allocations.empty() ? "" : allocations[0][0] + "\t" + allocations[0][1] + "\t" + allocations[0][2] + "\t" +
-                                          allocations[0][3] + "\t" + allocations[0][4] + "\t" + allocations[0][5] + "\t" +
-                                          allocations[0][6] + "\t" + allocations[0][7],
-            "uses: the allocations' column names come first");
+    for (const Row& r : summary) names += r[0] + " ";
+    CheckEq("用途 镜像 映射文件 共享内存 堆 线程栈 私有数据 未用 总计 ", names, "uses: one summary row per kind, then 总计");
 
     // The target's executable, as the platform names it.
     wchar_t exe[MAX_PATH] = L"";
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, known.pid);
     if (process) {
         GetModuleFileNameExW(process, nullptr, exe, MAX_PATH);
         CloseHandle(process);
     }
-    Check(HasRow(allocations, "镜像", Utf8(exe), Hex(exeBase)), "uses: the target's executable is 镜像 with its path",
-          Hex(exeBase) + " 镜像 " + Utf8(exe), "no such row");
-    for (const std::string& file : Reported("mapped"))
-        Check(HasRow(allocations, "映射文件", file), "uses: the target's mapped file is 映射文件 with its path", file,
-              "no such row");
-    for (const std::string& thread : Reported("thread"))
-        Check(HasRow(allocations, "线程栈", "线程ID:" + thread), "uses: the target's thread is 线程栈 with its ID",
-              "线程ID:" + thread, "no such row");
+    std::string exeBase = known.modules.empty() ? "" : Hex(known.modules[0].base);
+    Check(HasRow(allocations, "镜像", Utf8(exe), exeBase), "uses: the target's executable is 镜像 with its path",
+          exeBase + " " + Utf8(exe), "no such row");
+    Check(HasRow(allocations, "映射文件", known.mappedPath, Hex(known.mappedBase)),
+          "uses: the target's mapped file is 映射文件 with its path", Hex(known.mappedBase) + " " + known.mappedPath,
+          "no such row");
+    std::string thread = "线程ID:" + std::to_string(known.waitingThread);
+    Check(HasRow(allocations, "线程栈", thread), "uses: the target's thread's stack is 线程栈 with its ID", thread,
+          "no such row");
 
     std::string total = summary.size() == 9 && summary[8].size() == 6 ? summary[8][2] : "<none>";
     CheckEq(Kilobytes(TableCommitted(dialog)), total, "uses: 总计's 已调拨 is the region table's committed regions");
@@ -258,7 +183,6 @@ void MeasureUses(HWND query, const std::wstring& targetExe) {
         Log("MEASURE uses: \"内存用途\" filled %lu ms after pressing 查看内存用途 (%ld allocations of %zu regions)",
             static_cast<unsigned long>(filled), static_cast<long>(rows), regions);
         // A click on 大小's header, timed until the list shows another picture.
-        Screenshot("uses-20000");
         HWND header = nullptr;
         LRESULT first = 0, second = 0;
         Send(list, LVM_GETHEADER, 0, 0, reinterpret_cast<LRESULT*>(&header));
@@ -267,8 +191,10 @@ void MeasureUses(HWND query, const std::wstring& targetExe) {
         RECT h;
         GetWindowRect(header, &h);
         std::vector<DWORD> before = Pixels(list);
+        SetCursorPos(h.left + static_cast<int>(first + second / 2), (h.top + h.bottom) / 2);
         DWORD click = Now();
-        ClickAt(h.left + static_cast<int>(first + second / 2), (h.top + h.bottom) / 2);
+        mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+        mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
         while (Pixels(list) == before && Now() - click < 10000) Sleep(1);
         Log("MEASURE uses: %ld allocations sorted by 大小 and shown %lu ms after the header click", static_cast<long>(rows),
             static_cast<unsigned long>(Now() - click));

@@ -234,16 +234,10 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
         if (wParam >= c.lines.size()) return LB_ERR;
         c.topIndex = static_cast<int>(wParam);
         return 0;
-    case LB_SETCARETINDEX:
-        if (wParam >= c.lines.size()) return LB_ERR;
-        c.caret = static_cast<int>(wParam);
-        return 0;
     case LVM_SETITEMCOUNT:
         c.itemCount = static_cast<int>(wParam);
         c.selected.clear();
         return TRUE;
-    case LVM_GETITEMCOUNT:
-        return c.itemCount;
     case LVM_INSERTCOLUMNW: {
         const LVCOLUMNW* column = reinterpret_cast<const LVCOLUMNW*>(lParam);
         c.columns.push_back(ToU16(column->pszText));

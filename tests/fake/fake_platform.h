@@ -122,9 +122,7 @@ struct Control {
     // a list without it refuses the selection messages of many lines.
     bool extendedSelection = false;
     std::set<int> selected;
-    // A list box's top line and caret (LB_SETTOPINDEX, LB_SETCARETINDEX).
-    int topIndex = 0;
-    int caret = -1;
+    int topIndex = 0;  // a list box's top line (LB_SETTOPINDEX)
     // A virtual list view: its rows (LVM_SETITEMCOUNT) and column names;
     // its selected rows are `selected`.
     int itemCount = 0;
