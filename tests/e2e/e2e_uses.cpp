@@ -97,14 +97,8 @@ ULONGLONG TableCommitted(HWND dialog) {
 HWND OpenUses(HWND dialog) {
     Press(GetDlgItem(dialog, kShowUses));
     HWND uses = WaitDialog(L"内存用途", 60000);
-    DWORD start = Now();
-    while (uses && GetForegroundWindow() != uses && Now() - start < 5000) Sleep(20);
+    for (DWORD start = Now(); uses && GetForegroundWindow() != uses && Now() - start < 5000;) Sleep(20);
     return uses;
-}
-
-void CloseUses(HWND uses) {
-    PostMessageW(uses, WM_CLOSE, 0, 0);
-    Check(WaitGone(uses, 5000), "uses: closed by its close box");
 }
 
 // The pixels of a window's rectangle on screen.
@@ -133,11 +127,8 @@ void CheckUses(HWND dialog, const Target& known) {
 
     // The target's executable, as the platform names it.
     wchar_t exe[MAX_PATH] = L"";
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, known.pid);
-    if (process) {
-        GetModuleFileNameExW(process, nullptr, exe, MAX_PATH);
-        CloseHandle(process);
-    }
+    if (HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, known.pid))
+        GetModuleFileNameExW(process, nullptr, exe, MAX_PATH), CloseHandle(process);
     std::string exeBase = known.modules.empty() ? "" : Hex(known.modules[0].base);
     Check(HasRow(allocations, "镜像", Utf8(exe), exeBase), "uses: the target's executable is 镜像 with its path",
           exeBase + " " + Utf8(exe), "no such row");
@@ -150,7 +141,8 @@ void CheckUses(HWND dialog, const Target& known) {
 
     std::string total = summary.size() == 9 && summary[8].size() == 6 ? summary[8][2] : "<none>";
     CheckEq(Kilobytes(TableCommitted(dialog)), total, "uses: 总计's 已调拨 is the region table's committed regions");
-    CloseUses(uses);
+    PostMessageW(uses, WM_CLOSE, 0, 0);
+    Check(WaitGone(uses, 5000), "uses: closed by its close box");
 }
 
 void MeasureUses(HWND query, const std::wstring& targetExe) {
@@ -161,7 +153,7 @@ void MeasureUses(HWND query, const std::wstring& targetExe) {
     }
     HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, t.pid);
     size_t regions = WalkAddressSpace(q).size();
-    CloseHandle(q);
+    if (q) CloseHandle(q);
     SetText(GetDlgItem(query, 1005), std::to_wstring(t.pid).c_str());
     Press(GetDlgItem(query, 1013));
     HWND dialog = WaitDialog(L"进程虚拟内存信息", 60000);
@@ -198,7 +190,8 @@ void MeasureUses(HWND query, const std::wstring& targetExe) {
         while (Pixels(list) == before && Now() - click < 10000) Sleep(1);
         Log("MEASURE uses: %ld allocations sorted by 大小 and shown %lu ms after the header click", static_cast<long>(rows),
             static_cast<unsigned long>(Now() - click));
-        CloseUses(uses);
+        PostMessageW(uses, WM_CLOSE, 0, 0);
+        WaitGone(uses, 5000);
     }
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     WaitGone(dialog, 30000);

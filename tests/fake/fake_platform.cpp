@@ -243,22 +243,6 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
         c.columns.push_back(ToU16(column->pszText));
         return static_cast<LRESULT>(c.columns.size() - 1);
     }
-    case LVM_SETITEMSTATE: {
-        const LVITEMW* item = reinterpret_cast<const LVITEMW*>(lParam);
-        int index = static_cast<int>(wParam);
-        if (!(item->stateMask & LVIS_SELECTED)) return TRUE;
-        if (index < -1 || index >= c.itemCount) return FALSE;
-        for (int i = index < 0 ? 0 : index; i < (index < 0 ? c.itemCount : index + 1); ++i) {
-            if (item->state & LVIS_SELECTED) c.selected.insert(i);
-            else c.selected.erase(i);
-        }
-        return TRUE;
-    }
-    case LVM_GETNEXTITEM: {
-        if (lParam != LVNI_SELECTED) return -1;
-        auto next = c.selected.upper_bound(static_cast<int>(wParam));
-        return next == c.selected.end() ? -1 : *next;
-    }
     case LB_INITSTORAGE:
         c.storageItems += wParam;
         return static_cast<LRESULT>(c.storageItems);
@@ -574,14 +558,7 @@ BOOL GetClientRect(HWND window, LPRECT rect) { return GetWindowRect(window, rect
 
 BOOL MoveWindow(HWND window, int, int, int, int, BOOL) { return LiveWindow(window); }
 
-// Dialog units as pixels at twice their number.
-BOOL MapDialogRect(HWND, LPRECT rect) {
-    rect->left *= 2;
-    rect->top *= 2;
-    rect->right *= 2;
-    rect->bottom *= 2;
-    return TRUE;
-}
+BOOL MapDialogRect(HWND, LPRECT) { return TRUE; }  // dialog units as pixels
 
 BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags) {
     std::lock_guard<std::recursive_mutex> lock(W().m);

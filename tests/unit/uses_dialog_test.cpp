@@ -14,89 +14,59 @@
 
 namespace {
 
-Allocation Alloc(ULONGLONG base, ULONGLONG size, ULONGLONG committed, DWORD type, UseKind kind, DWORD regions,
-                 const char* detail = "") {
-    Allocation a = {};
-    a.base = base;
-    a.size = size;
-    a.committed = committed;
-    a.type = type;
-    a.allocationProtect = type ? PAGE_EXECUTE_WRITECOPY : 0;
-    a.regionCount = regions;
-    a.kind = kind;
+Allocation Alloc(ULONGLONG base, ULONGLONG size, DWORD type, UseKind kind, const char* detail = "") {
+    Allocation a = {base, size, type ? size : 0, type, type ? PAGE_EXECUTE_WRITECOPY : 0u, 1, 0, kind, {}};
     std::u16string d = fake::Utf16(detail);
-    for (size_t i = 0; i < d.size(); ++i) a.detail[i] = static_cast<WCHAR>(d[i]);
+    std::copy(d.begin(), d.end(), a.detail);
     return a;
 }
 
-// A view over allocations the test owns; only the row order is freed.
+// A view over allocations the test owns (only the row order is freed), and
+// the bases of the rows it shows.
 struct HandView {
-    std::vector<Allocation> allocations;
+    std::vector<Allocation> all;
     UsesView view = {};
-
-    explicit HandView(std::vector<Allocation> all) : allocations(std::move(all)) {
-        view.table.allocations = allocations.data();
-        view.table.count = allocations.size();
-        view.table.processRead = TRUE;
+    explicit HandView(std::vector<Allocation> a) : all(std::move(a)) {
+        view.table = {all.data(), all.size(), {}, TRUE};
         EXPECT_TRUE(InitUsesView(&view));
     }
     ~HandView() { free(view.rows); }
-
     std::vector<ULONGLONG> Bases() const {
         std::vector<ULONGLONG> out;
-        for (size_t i = 0; i < view.rowCount; ++i) out.push_back(allocations[view.rows[i]].base);
+        for (size_t i = 0; i < view.rowCount; ++i) out.push_back(all[view.rows[i]].base);
         return out;
     }
 };
-
-// Every row of the allocations list, as Ctrl+C copies it.
-std::string Copy(const UsesView& view) {
-    size_t length = UsesCopyText(view, USES_ALLOCATIONS, nullptr, 0, nullptr, 0);
-    std::vector<WCHAR> text(length + 1, 0x5A);
-    EXPECT_EQ(length, UsesCopyText(view, USES_ALLOCATIONS, nullptr, 0, text.data(), text.size()));
-    return fake::Utf8(text.data());
-}
+using Bases = std::vector<ULONGLONG>;
 
 TEST(UsesView, CopiesTheColumnNamesThenTwoRowsTabSeparated) {
-    HandView h({Alloc(0x140000000ull, 0x2000, 0x2000, MEM_IMAGE, USE_IMAGE, 2, "C:\\t\\e2e_target.exe"),
-                Alloc(0x140002000ull, 0x100000, 0, 0, USE_FREE, 1)});
+    HandView h({Alloc(0x140000000ull, 0x2000, MEM_IMAGE, USE_IMAGE, "C:\\t\\e2e_target.exe"),
+                Alloc(0x140002000ull, 0x100000, 0, USE_FREE)});
+    size_t length = UsesCopyText(h.view, USES_ALLOCATIONS, nullptr, 0, nullptr, 0);
+    std::vector<WCHAR> text(length + 1, 0x5A);
+    EXPECT_EQ(length, UsesCopyText(h.view, USES_ALLOCATIONS, nullptr, 0, text.data(), text.size()));
     EXPECT_EQ("基址\t大小\t已调拨\t类型\t用途\t保护\t区域数\t详情\r\n"
-              "0x140000000\t8 KB\t8 KB\t镜像\t镜像\tPAGE_EXECUTE_WRITECOPY\t2\tC:\\t\\e2e_target.exe\r\n"
+              "0x140000000\t8 KB\t8 KB\t镜像\t镜像\tPAGE_EXECUTE_WRITECOPY\t1\tC:\\t\\e2e_target.exe\r\n"
               "0x140002000\t1,024 KB\t0 KB\t\t未用\t\t1\t",
-              Copy(h.view));
+              fake::Utf8(text.data()));
 }
 
-// Addresses and sizes whose texts sort the other way round from their values.
-TEST(UsesView, SortsNumbersAsNumbersAndAgainReverses) {
-    HandView h({Alloc(0x10000, 0x2000000, 0, MEM_PRIVATE, USE_PRIVATE_DATA, 1),
-                Alloc(0x20000000, 0x1000, 0x1000, MEM_PRIVATE, USE_HEAP, 1),
-                Alloc(0x100000000ull, 0x3000, 0, MEM_MAPPED, USE_MAPPED_FILE, 1)});
-    using Bases = std::vector<ULONGLONG>;
-
+// Addresses and sizes whose texts sort the other way round from their
+// values; a summary row keeps the order last clicked.
+TEST(UsesView, SortsNumbersAsNumbersAgainReversesAndFiltersBySummaryRow) {
+    HandView h({Alloc(0x10000, 0x2000000, 0, USE_FREE), Alloc(0x20000000, 0x1000, MEM_IMAGE, USE_IMAGE),
+                Alloc(0x100000000ull, 0x3000, MEM_IMAGE, USE_IMAGE), Alloc(0x100010000ull, 0x4000, MEM_PRIVATE, USE_HEAP)});
     SortUsesList(&h.view, USES_ALLOCATIONS, ALLOC_SIZE);
-    EXPECT_EQ((Bases{0x20000000, 0x100000000ull, 0x10000}), h.Bases());
-    SortUsesList(&h.view, USES_ALLOCATIONS, ALLOC_SIZE);
-    EXPECT_EQ((Bases{0x10000, 0x100000000ull, 0x20000000}), h.Bases());
-
+    EXPECT_EQ((Bases{0x20000000, 0x100000000ull, 0x100010000ull, 0x10000}), h.Bases());
     SortUsesList(&h.view, USES_ALLOCATIONS, ALLOC_BASE);
-    EXPECT_EQ((Bases{0x10000, 0x20000000, 0x100000000ull}), h.Bases()) << "a new column sorts ascending";
+    EXPECT_EQ((Bases{0x10000, 0x20000000, 0x100000000ull, 0x100010000ull}), h.Bases()) << "a new column ascends";
     SortUsesList(&h.view, USES_ALLOCATIONS, ALLOC_BASE);
-    EXPECT_EQ((Bases{0x100000000ull, 0x20000000, 0x10000}), h.Bases());
-}
+    EXPECT_EQ((Bases{0x100010000ull, 0x100000000ull, 0x20000000, 0x10000}), h.Bases());
 
-TEST(UsesView, ASummaryRowShowsItsKindAndTotalAllButFree) {
-    HandView h({Alloc(0x10000, 0x1000, 0, 0, USE_FREE, 1), Alloc(0x20000, 0x1000, 0, MEM_IMAGE, USE_IMAGE, 3),
-                Alloc(0x30000, 0x4000, 0, MEM_PRIVATE, USE_THREAD_STACK, 2),
-                Alloc(0x40000, 0x2000, 0, MEM_IMAGE, USE_IMAGE, 1)});
-    using Bases = std::vector<ULONGLONG>;
-    EXPECT_EQ((Bases{0x10000, 0x20000, 0x30000, 0x40000}), h.Bases()) << "every allocation at first";
-
-    SortUsesList(&h.view, USES_ALLOCATIONS, ALLOC_SIZE);
-    SortUsesList(&h.view, USES_ALLOCATIONS, ALLOC_SIZE);
     ShowUsesRow(&h.view, USE_IMAGE);
-    EXPECT_EQ((Bases{0x40000, 0x20000}), h.Bases()) << "in the order last clicked";
+    EXPECT_EQ((Bases{0x100000000ull, 0x20000000}), h.Bases());
     ShowUsesRow(&h.view, USE_TOTAL_ROW);
-    EXPECT_EQ((Bases{0x30000, 0x40000, 0x20000}), h.Bases());
+    EXPECT_EQ((Bases{0x100010000ull, 0x100000000ull, 0x20000000}), h.Bases()) << "every kind but free";
     ShowUsesRow(&h.view, USE_SUMMARY_ROWS);
     EXPECT_EQ(USE_TOTAL_ROW, h.view.shown) << "a row out of range changes nothing";
 }
