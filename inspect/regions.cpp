@@ -383,7 +383,6 @@ int WalkRegions() { return WalkRegionsWithStallLimit(REGION_STALL_LIMIT_MS); }
 int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
     InitRegionLists();
     EmptyRegionLists();
-    ClearRegionRecords();
     WalkStopRequested = FALSE;
 
     HANDLE process = OpenProcess(MORVANE_ACCESS_QUERY, FALSE, SelectedPid);
@@ -399,6 +398,7 @@ int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
     HWND table = GetDlgItem(ProcessMemoryWindow, IDC_REGIONS);
     SendMessageW(table, WM_SETREDRAW, FALSE, 0);
     LineListClear(table);
+    ClearRegionRecords();
     TableFill fill = {table, FirstReservedLines, 0};
     ReserveTableLines(table, fill.reserved);
 

@@ -45,13 +45,13 @@ void MarkLabel(const UseMark& mark, WCHAR* label) {
         wsprintfW(label, L"线程ID:%u", mark.threadId);
         break;
     case MARK_DEFAULT_HEAP:
-        wsprintfW(label, L"默认堆");
+        wcscpy_s(label, USE_DETAIL_UNITS, L"默认堆");
         break;
     case MARK_HEAP:
         FormatHexLine(label, L"堆 ", mark.address, L"");
         break;
     case MARK_PEB:
-        wsprintfW(label, L"进程环境块");
+        wcscpy_s(label, USE_DETAIL_UNITS, L"进程环境块");
         break;
     case MARK_TEB:
         wsprintfW(label, L"线程环境块 线程ID:%u", mark.threadId);
@@ -76,23 +76,35 @@ void AppendLabel(Allocation* a, const WCHAR* label, WCHAR* last) {
     wcscpy_s(last, USE_DETAIL_UNITS, label);
 }
 
-// Labels one private allocation from the marks that fall in it.
-void LabelAllocation(Allocation* a, const UseMark* marks, size_t count) {
-    bool stack = false, heap = false;
-    for (size_t i = 0; i < count; ++i) {
-        stack = stack || marks[i].what == MARK_STACK;
-        bool isHeap = marks[i].what == MARK_DEFAULT_HEAP || marks[i].what == MARK_HEAP;
-        heap = heap || (isHeap && marks[i].address == a->base);
+// The kind a mark gives the allocation based at `base` it falls in. A heap
+// handle is its heap's base: one inside an allocation is no heap of it.
+UseKind KindOfMark(const UseMark& mark, ULONGLONG base) {
+    switch (mark.what) {
+    case MARK_STACK:
+        return USE_THREAD_STACK;
+    case MARK_DEFAULT_HEAP:
+    case MARK_HEAP:
+        return mark.address == base ? USE_HEAP : USE_KIND_COUNT;
+    default:
+        return USE_PRIVATE_DATA;
     }
-    a->kind = stack ? USE_THREAD_STACK : heap ? USE_HEAP : USE_PRIVATE_DATA;
+}
+
+// Labels one private allocation from the marks that fall in it: a stack
+// before a heap before the TEBs and PEB; 详情 names the marks of that kind.
+void LabelAllocation(Allocation* a, const UseMark* marks, size_t count) {
+    const UseKind order[] = {USE_THREAD_STACK, USE_HEAP, USE_PRIVATE_DATA};
+    UseKind kind = USE_KIND_COUNT;
+    for (UseKind k : order)
+        for (size_t i = 0; i < count && kind == USE_KIND_COUNT; ++i)
+            if (KindOfMark(marks[i], a->base) == k) kind = k;
+    if (kind == USE_KIND_COUNT) return;
+    a->kind = kind;
     WCHAR label[USE_DETAIL_UNITS];
     WCHAR last[USE_DETAIL_UNITS] = L"";
     for (size_t i = 0; i < count; ++i) {
-        const UseMark& m = marks[i];
-        bool isHeap = m.what == MARK_DEFAULT_HEAP || m.what == MARK_HEAP;
-        if (stack ? m.what != MARK_STACK : heap ? !(isHeap && m.address == a->base) : (m.what != MARK_PEB && m.what != MARK_TEB))
-            continue;
-        MarkLabel(m, label);
+        if (KindOfMark(marks[i], a->base) != kind) continue;
+        MarkLabel(marks[i], label);
         AppendLabel(a, label, last);
     }
 }

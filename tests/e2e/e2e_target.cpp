@@ -84,13 +84,16 @@ void ReportPath(const char* label, ULONG_PTR base, const wchar_t* path) {
     fprintf(report, "%s 0x%llx %s\n", label, (unsigned long long)base, utf8);
 }
 
-// Writes 64 KB into REPORT.map and maps a view of it, both kept open.
+// Writes 64 KB into REPORT.PID.map (a name of its own, as two targets may
+// share REPORT) and maps a view of it, both kept open; the file goes when
+// the target ends.
 bool MapFile(const wchar_t* reportPath) {
     wchar_t name[MAX_PATH], path[MAX_PATH];
-    _snwprintf(name, MAX_PATH, L"%ls.map", reportPath);
+    _snwprintf(name, MAX_PATH, L"%ls.%lu.map", reportPath, GetCurrentProcessId());
     name[MAX_PATH - 1] = 0;
     DWORD length = GetFullPathNameW(name, MAX_PATH, path, nullptr);
-    HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     static char content[0x10000];
     DWORD written = 0;
     if (length == 0 || length >= MAX_PATH || file == INVALID_HANDLE_VALUE ||

@@ -118,10 +118,14 @@ TEST_F(UsesTest, GivesEachAllocationItsKindAndDetailAndSumsThem) {
     // size, committed, reserved, largest, blocks; for 未用 the largest free
     // region; 总计 leaves free space out.
     const ULONGLONG sums[USE_SUMMARY_ROWS][5] = {
-        {0x8000, 0x8000, 0, 0x8000, 1},       {0x10000, 0x10000, 0, 0x10000, 1},
-        {0x10000, 0x10000, 0, 0x10000, 1},    {0x110000, 0x14000, 0xFC000, 0x100000, 2},
-        {0x100000, 0x4000, 0xFC000, 0x100000, 1}, {0x24000, 0x5000, 0x1F000, 0x10000, 3},
-        {0x0FD94000, 0, 0, 0x0F6CC000, 4},    {0x25C000, 0x45000, 0x217000, 0x100000, 9},
+        {0x8000, 0x8000, 0, 0x8000, 1},             // 镜像
+        {0x10000, 0x10000, 0, 0x10000, 1},          // 映射文件
+        {0x10000, 0x10000, 0, 0x10000, 1},          // 共享内存
+        {0x110000, 0x14000, 0xFC000, 0x100000, 2},  // 堆
+        {0x100000, 0x4000, 0xFC000, 0x100000, 1},   // 线程栈
+        {0x24000, 0x5000, 0x1F000, 0x10000, 3},     // 私有数据
+        {0x0FD94000, 0, 0, 0x0F6CC000, 4},          // 未用
+        {0x25C000, 0x45000, 0x217000, 0x100000, 9}, // 总计
     };
     for (int row = 0; row < USE_SUMMARY_ROWS; ++row) {
         const UseSum& got = table.sums[row];
