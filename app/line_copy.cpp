@@ -88,6 +88,10 @@ void LineListCopy(HWND dialog, HWND list) {
     HGLOBAL text = nullptr;
     if (ChooseLines(list, &chosen)) text = ComposeText(list, chosen);
     free(chosen.items);
+    PlaceClipboardText(dialog, text);
+}
+
+void PlaceClipboardText(HWND dialog, HGLOBAL text) {
     // The text is composed before the clipboard is opened, so another
     // program waits only for the hand-over.
     if (text && OpenClipboard(dialog)) {

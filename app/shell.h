@@ -43,3 +43,7 @@ INT_PTR LineListKey(HWND dialog, WPARAM wParam, LPARAM lParam);
 // shows the error Notice "无法复制到剪贴板!" owned by the dialog when it
 // cannot (a clipboard that another program holds open is left as it was).
 void LineListCopy(HWND dialog, HWND list);
+// Hands a movable block holding a terminated Unicode text to the clipboard,
+// or, when the clipboard cannot be opened or `text` is null (no memory for
+// it), frees the block and shows that same notice.
+void PlaceClipboardText(HWND dialog, HGLOBAL text);

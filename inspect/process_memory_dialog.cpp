@@ -1,12 +1,13 @@
 // The process memory dialog: the counters of the process under inspection,
 // its region table and its memory map, with a refresh and the ways into the
-// heap and module browsers.
+// heap and module browsers and to "内存用途".
 #include "app/shell.h"
 #include "heaps/heaps.h"
 #include "inspect/inspect.h"
 #include "inspect/painter.h"
 #include "inspect/regions.h"
 #include "modules/modules.h"
+#include "uses/uses_dialog.h"
 
 HWND ProcessMemoryWindow = NULL;
 
@@ -137,6 +138,9 @@ static INT_PTR ProcessMemory_OnCommand(HWND dialog, WPARAM wParam) {
         return FALSE;
     case IDC_SHOW_MODULES:
         if (!Walking) DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_MODULE), dialog, ModuleDialog, 0);
+        return FALSE;
+    case IDC_SHOW_USES:
+        if (!Walking) ShowUsesDialog(dialog);
         return FALSE;
     default:  // Escape among them
         return TRUE;

@@ -6,6 +6,7 @@
 #include "app/format.h"
 #include "app/shell.h"
 #include "inspect/inspect.h"
+#include "inspect/region_records.h"
 
 ULONGLONG RegionWalkLimit = sizeof(void*) > 4 ? REGION_WALK_LIMIT_64 : REGION_WALK_LIMIT_32;
 
@@ -109,6 +110,7 @@ struct TableFill {
 void AddRegion(TableFill* fill, const MEMORY_BASIC_INFORMATION& region) {
     RegionLines lines;
     FormatRegion(region, &lines);
+    KeepRegionRecord(region);
     ULONG_PTR base = reinterpret_cast<ULONG_PTR>(region.BaseAddress);
     if (region.State == MEM_COMMIT) KeepRegionSpan(&CommittedRegions, base, region.RegionSize);
     if (region.State == MEM_RESERVE) KeepRegionSpan(&ReservedRegions, base, region.RegionSize);
@@ -380,6 +382,8 @@ void FormatProtection(DWORD protect, WCHAR* line, size_t units) {
     }
 }
 
+const WCHAR* RegionTypeText(DWORD type) { return TypeText(type); }
+
 void FormatRegion(const MEMORY_BASIC_INFORMATION& region, RegionLines* lines) {
     wcscpy_s(lines->text[0], REGION_LINE_UNITS, RegionSeparator);
     FormatHexLine(lines->text[1], L"区域基址为:", reinterpret_cast<ULONG_PTR>(region.BaseAddress), L"");
@@ -409,6 +413,7 @@ int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
     HWND table = GetDlgItem(ProcessMemoryWindow, IDC_REGIONS);
     SendMessageW(table, WM_SETREDRAW, FALSE, 0);
     LineListClear(table);
+    ClearRegionRecords();
     TableFill fill = {table, FirstReservedLines, 0};
     ReserveTableLines(table, fill.reserved);
 

@@ -80,6 +80,10 @@ DWORD WINAPI QueryRegions(LPVOID feed);
 // in `units` (terminator included) is left out.
 void FormatProtection(DWORD protect, WCHAR* line, size_t units);
 
+// The type line: 私有, 映射 or 镜像 for MEM_PRIVATE, MEM_MAPPED, MEM_IMAGE;
+// empty for anything else (a free region).
+const WCHAR* RegionTypeText(DWORD type);
+
 // The six lines of one region, as the table shows them.
 struct RegionLines {
     WCHAR text[6][REGION_LINE_UNITS];

@@ -435,6 +435,122 @@ LPVOID GlobalLock(HGLOBAL memory);
 BOOL GlobalUnlock(HGLOBAL memory);
 HGLOBAL GlobalFree(HGLOBAL memory);
 
+// The "内存用途" window: its two virtual report list views, their
+// notifications, its layout when resized, and the region table's selection
+// of an allocation's lines.
+#define WM_SIZE 0x0005
+#define WM_NOTIFY 0x004E
+#define LB_SELITEMRANGEEX 0x0183
+#define LB_SETTOPINDEX 0x0197
+#define LB_SETCARETINDEX 0x019E
+#define ICC_LISTVIEW_CLASSES 0x00000001
+#define LVM_GETITEMCOUNT 0x1004
+#define LVM_GETNEXTITEM 0x100C
+#define LVM_ENSUREVISIBLE 0x1013
+#define LVM_SETITEMSTATE 0x102B
+#define LVM_SETITEMCOUNT 0x102F
+#define LVM_SETEXTENDEDLISTVIEWSTYLE 0x1036
+#define LVM_INSERTCOLUMNW 0x1061
+#define LVS_EX_GRIDLINES 0x00000001
+#define LVS_EX_FULLROWSELECT 0x00000020
+#define LVSICF_NOINVALIDATEALL 0x00000001
+#define LVNI_SELECTED 0x0002
+#define LVIS_FOCUSED 0x0001
+#define LVIS_SELECTED 0x0002
+#define LVIF_TEXT 0x0001
+#define LVIF_STATE 0x0008
+#define LVCF_FMT 0x0001
+#define LVCF_WIDTH 0x0002
+#define LVCF_TEXT 0x0004
+#define LVCF_SUBITEM 0x0008
+#define LVCFMT_LEFT 0x0000
+#define LVCFMT_RIGHT 0x0001
+#define NM_DBLCLK (0U - 3U)
+#define LVN_ITEMCHANGED (0U - 101U)
+#define LVN_COLUMNCLICK (0U - 108U)
+#define LVN_KEYDOWN (0U - 155U)
+#define LVN_GETDISPINFOW (0U - 177U)
+
+typedef UINT* PUINT;
+
+struct NMHDR {
+    HWND hwndFrom;
+    UINT_PTR idFrom;
+    UINT code;
+};
+
+struct LVCOLUMNW {
+    UINT mask;
+    int fmt;
+    int cx;
+    LPWSTR pszText;
+    int cchTextMax;
+    int iSubItem;
+    int iImage;
+    int iOrder;
+    int cxMin;
+    int cxDefault;
+    int cxIdeal;
+};
+
+struct LVITEMW {
+    UINT mask;
+    int iItem;
+    int iSubItem;
+    UINT state;
+    UINT stateMask;
+    LPWSTR pszText;
+    int cchTextMax;
+    int iImage;
+    LPARAM lParam;
+    int iIndent;
+    int iGroupId;
+    UINT cColumns;
+    PUINT puColumns;
+    int* piColFmt;
+    int iGroup;
+};
+
+struct NMLVDISPINFOW {
+    NMHDR hdr;
+    LVITEMW item;
+};
+
+struct NMLISTVIEW {
+    NMHDR hdr;
+    int iItem;
+    int iSubItem;
+    UINT uNewState;
+    UINT uOldState;
+    UINT uChanged;
+    POINT ptAction;
+    LPARAM lParam;
+};
+
+struct NMITEMACTIVATE {
+    NMHDR hdr;
+    int iItem;
+    int iSubItem;
+    UINT uNewState;
+    UINT uOldState;
+    UINT uChanged;
+    POINT ptAction;
+    LPARAM lParam;
+    UINT uKeyFlags;
+};
+
+#pragma pack(push, 1)
+struct NMLVKEYDOWN {
+    NMHDR hdr;
+    WORD wVKey;
+    UINT flags;
+};
+#pragma pack(pop)
+
+BOOL GetClientRect(HWND window, LPRECT rect);
+BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
+BOOL MapDialogRect(HWND dialog, LPRECT rect);
+
 #endif  // _WIN32
 
 // The access masks Morvane asks for, as numbers: the SDK's own

@@ -8,6 +8,7 @@
 #define IDD_MODULE 145
 #define IDI_MORVANE 138
 #define IDD_PROCESS_LIST 150
+#define IDD_USES 155
 
 // MainWindow
 #define IDC_MEMORY_LOAD 1005
@@ -37,6 +38,7 @@
 #define IDC_SHOW_MODULES 1031
 // The text above the map that says what its columns cover (x86_64 picture).
 #define IDC_MAP_COVERAGE 1060
+#define IDC_SHOW_USES 1032
 #define IDC_HEAP_LIST 1020
 #define IDC_BLOCK_LIST 1021
 #define IDC_MODULE_LIST 1020
@@ -47,3 +49,9 @@
 #define IDC_PROCESS_LIST 1020
 #define IDC_LIST_OK 1
 #define IDC_LIST_REFRESH 1041
+
+// UsesDialog ("内存用途"): the summary by kind, the allocations, and the
+// line under them that says when the process could not be read
+#define IDC_USES_SUMMARY 1050
+#define IDC_USES_ALLOCATIONS 1051
+#define IDC_USES_NOTE 1052

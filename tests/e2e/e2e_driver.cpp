@@ -34,6 +34,11 @@
 #include "e2e_screen.h"
 #include "e2e_windows.h"
 
+// "内存用途" (e2e_uses.cpp): opened from the process dialog on the known
+// target and checked against it; timed on 20,000 allocations.
+void CheckUses(HWND dialog, const Target& known);
+void MeasureUses(HWND query, const std::wstring& targetExe);
+
 namespace {
 
 // ----------------------------------------------------------------- checks
@@ -600,6 +605,9 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     }
     DrainMapNotices(1000);
 
+    CheckUses(dialog, known);
+    DrainMapNotices(1000);
+
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     Check(WaitGone(dialog, 5000), "process dialog: closed by its close box");
     DrainMapNotices(1000);
@@ -613,6 +621,7 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
 #endif
         MeasureRegionTable(query, targetExe);
         MeasureMapPass(query, targetExe);
+        MeasureUses(query, targetExe);
     }
 
     PostMessageW(query, WM_CLOSE, 0, 0);

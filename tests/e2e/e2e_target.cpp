@@ -4,14 +4,19 @@
 //
 // MODE "known":   regions at fixed low addresses with chosen allocation
 //                 protections and free gaps between them (on x86_64 also a
-//                 committed and a reserved region above 4 GB), and a few
-//                 DLLs loaded on purpose.
+//                 committed and a reserved region above 4 GB), a few DLLs
+//                 loaded on purpose, a view of a file it writes beside
+//                 REPORT, and a thread of its own that waits.
 // MODE "regions": 10,000 allocations below 4 GB, each 64 KB reserved with its
 //                 first 4 KB committed: 20,000 regions.
 // MODE "commit":  1.5 GB committed below 2 GB (never touched).
+// MODE "allocations": 20,000 allocations of 64 KB committed whole, below
+//                 4 GB: 20,000 regions that are 20,000 allocations.
 //
 // It writes REPORT (UTF-8, one record a line: its PID, its regions, then
-// every module as its own psapi sees it, then "ready"), and then waits until
+// every module as its own psapi sees it, in "known" mode the mapped file as
+// "mapped BASE PATH" and the waiting thread as "thread ID", then "ready"),
+// and then waits until
 // PARENT_PID ends (or forever without one) or the driver sets the event
 // "morvane-e2e-exit-PID", when it exits with 0.
 #include <windows.h>
@@ -51,6 +56,7 @@ const KnownRegion kKnownHigh[] = {
 #endif
 
 FILE* report = nullptr;
+HANDLE exitEvent = nullptr;
 
 void Fail(const char* what) {
     fprintf(stderr, "e2e_target: %s failed (error %lu)\n", what, GetLastError());
@@ -72,7 +78,57 @@ bool Place(const KnownRegion& r) {
     return true;
 }
 
-bool MakeKnown() {
+void ReportPath(const char* label, ULONG_PTR base, const wchar_t* path) {
+    char utf8[MAX_PATH * 3];
+    WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8, sizeof utf8, nullptr, nullptr);
+    fprintf(report, "%s 0x%llx %s\n", label, (unsigned long long)base, utf8);
+}
+
+// Writes 64 KB into REPORT.PID.map (a name of its own, as two targets may
+// share REPORT) and maps a view of it, both kept open; the file goes when
+// the target ends.
+bool MapFile(const wchar_t* reportPath) {
+    wchar_t name[MAX_PATH], path[MAX_PATH];
+    _snwprintf(name, MAX_PATH, L"%ls.%lu.map", reportPath, GetCurrentProcessId());
+    name[MAX_PATH - 1] = 0;
+    DWORD length = GetFullPathNameW(name, MAX_PATH, path, nullptr);
+    HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    static char content[0x10000];
+    DWORD written = 0;
+    if (length == 0 || length >= MAX_PATH || file == INVALID_HANDLE_VALUE ||
+        !WriteFile(file, content, sizeof content, &written, nullptr) || written != sizeof content) {
+        Fail("mapped file");
+        return false;
+    }
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    if (!view) {
+        Fail("file view");
+        return false;
+    }
+    ReportPath("mapped", reinterpret_cast<ULONG_PTR>(view), path);
+    return true;
+}
+
+DWORD WINAPI Wait(LPVOID) {
+    WaitForSingleObject(exitEvent, INFINITE);
+    return 0;
+}
+
+bool StartWaitingThread() {
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, Wait, nullptr, 0, &id);
+    if (!thread) {
+        Fail("CreateThread");
+        return false;
+    }
+    CloseHandle(thread);
+    fprintf(report, "thread %lu\n", id);
+    return true;
+}
+
+bool MakeKnown(const wchar_t* reportPath) {
     for (const KnownRegion& r : kKnown) {
         if (!Place(r)) return false;
     }
@@ -88,7 +144,7 @@ bool MakeKnown() {
             return false;
         }
     }
-    return true;
+    return MapFile(reportPath) && StartWaitingThread();
 }
 
 // Places `count` allocations of `size` bytes at fixed addresses below
@@ -169,16 +225,18 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t exitName[64];
     _snwprintf(exitName, 64, L"morvane-e2e-exit-%lu", GetCurrentProcessId());
     exitName[63] = 0;
-    HANDLE waits[2] = {CreateEventW(nullptr, TRUE, FALSE, exitName), nullptr};
+    exitEvent = CreateEventW(nullptr, TRUE, FALSE, exitName);
+    HANDLE waits[2] = {exitEvent, nullptr};
     if (!waits[0]) {
         Fail("exit event");
         return 5;
     }
 
     bool ok = true;
-    if (wcscmp(argv[2], L"known") == 0) ok = MakeKnown();
+    if (wcscmp(argv[2], L"known") == 0) ok = MakeKnown(argv[1]);
     else if (wcscmp(argv[2], L"regions") == 0) ok = MakeManyRegions();
     else if (wcscmp(argv[2], L"commit") == 0) ok = MakeBigCommit();
+    else if (wcscmp(argv[2], L"allocations") == 0) ok = PlaceBelow(0x10000000, 0xF0000000, 20000, 0x10000, 0x10000);
     else ok = false;
     ok = ok && ReportModules();
     fprintf(report, ok ? "ready\n" : "failed\n");

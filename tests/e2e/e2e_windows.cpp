@@ -68,6 +68,9 @@ bool StartTarget(const std::wstring& exe, const char* mode, Target* target) {
         if (sscanf(line, "module %llx %lx %llx %n", &base, &size, &entry, &used) == 3 && used > 0) {
             target->modules.push_back({line + used, base, static_cast<DWORD>(size), entry});
         }
+        unsigned long id = 0;
+        if (sscanf(line, "mapped %llx %n", &target->mappedBase, &used) == 1 && used > 0) target->mappedPath = line + used;
+        if (sscanf(line, "thread %lu", &id) == 1) target->waitingThread = id;
         if (strcmp(line, "ready") == 0) ready = true;
         if (strncmp(line, "error", 5) == 0 || strncmp(line, "placed", 6) == 0) Log("target %s: %s", mode, line);
     }

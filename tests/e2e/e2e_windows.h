@@ -24,6 +24,10 @@ struct Target {
     HANDLE process = nullptr;
     DWORD pid = 0;
     std::vector<ReportedModule> modules;
+    // In "known" mode: the view of the file it maps, and its waiting thread.
+    unsigned long long mappedBase = 0;
+    std::string mappedPath;
+    DWORD waitingThread = 0;
 };
 
 // Starts the target in `mode` and reads its report once it is complete.

@@ -1,5 +1,6 @@
 // The fake world behind platform/platform.h on the host. See fake_platform.h.
 #include "tests/fake/fake_platform.h"
+#include "tests/fake/fake_process_read.h"
 
 #include <algorithm>
 #include <atomic>
@@ -54,7 +55,7 @@ struct HICON__ {
 
 namespace {
 
-enum class Kind { Process, Snapshot, Event, Thread };
+enum class Kind { Process, Snapshot, Event, Thread, Tagged };
 
 struct KernelHandle {
     Kind kind;
@@ -64,6 +65,7 @@ struct KernelHandle {
     DWORD access = 0;
     int cursor = 0;  // next heap or process of a snapshot
     bool processList = false;  // a snapshot of the processes
+    int tag = 0;  // what a Tagged handle is, to the fake's file that made it
     // events
     std::mutex m;
     std::condition_variable cv;
@@ -221,6 +223,25 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
         LRESULT n = 0;
         for (auto it = c.selected.begin(); it != c.selected.end() && n < static_cast<LRESULT>(wParam); ++it) out[n++] = *it;
         return n;
+    }
+    case LB_SELITEMRANGEEX: {
+        if (!c.extendedSelection || wParam > static_cast<WPARAM>(lParam) || static_cast<size_t>(lParam) >= c.lines.size())
+            return LB_ERR;
+        for (WPARAM i = wParam; i <= static_cast<WPARAM>(lParam); ++i) c.selected.insert(static_cast<int>(i));
+        return 0;
+    }
+    case LB_SETTOPINDEX:
+        if (wParam >= c.lines.size()) return LB_ERR;
+        c.topIndex = static_cast<int>(wParam);
+        return 0;
+    case LVM_SETITEMCOUNT:
+        c.itemCount = static_cast<int>(wParam);
+        c.selected.clear();
+        return TRUE;
+    case LVM_INSERTCOLUMNW: {
+        const LVCOLUMNW* column = reinterpret_cast<const LVCOLUMNW*>(lParam);
+        c.columns.push_back(ToU16(column->pszText));
+        return static_cast<LRESULT>(c.columns.size() - 1);
     }
     case LB_INITSTORAGE:
         c.storageItems += wParam;
@@ -533,6 +554,12 @@ BOOL GetWindowRect(HWND window, LPRECT rect) {
     return TRUE;
 }
 
+BOOL GetClientRect(HWND window, LPRECT rect) { return GetWindowRect(window, rect); }
+
+BOOL MoveWindow(HWND window, int, int, int, int, BOOL) { return LiveWindow(window); }
+
+BOOL MapDialogRect(HWND, LPRECT) { return TRUE; }  // dialog units as pixels
+
 BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     if (!IsLiveWindow(window)) return FALSE;
@@ -829,6 +856,7 @@ BOOL CloseHandle(HANDLE handle) {
 
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD pid) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
+    if (flags == TH32CS_SNAPTHREAD) return fake::ThreadSnapshot();
     if (flags == TH32CS_SNAPPROCESS) {
         if (W().processSnapshotFails) {
             lastError = ERROR_ACCESS_DENIED;
@@ -1253,6 +1281,28 @@ void ReleaseHungQueries() {
 
 void ResetClipboard();
 
+std::recursive_mutex& WorldLock() { return W().m; }
+
+HANDLE NewTaggedHandle(int tag, DWORD id, DWORD access) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = NewHandle(Kind::Tagged);
+    k->tag = tag;
+    k->pid = id;
+    k->access = access;
+    return k;
+}
+
+bool HandleInfo(HANDLE handle, int* tag, DWORD* id, DWORD* access) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(handle);
+    if (!k || k->closed || k->earlier || (k->kind != Kind::Tagged && !(k->kind == Kind::Process && ProcessOf(k))))
+        return false;
+    *tag = k->kind == Kind::Tagged ? k->tag : 0;
+    *id = k->pid;
+    *access = k->access;
+    return true;
+}
+
 void Reset() {
     ReleaseHungQueries();
     // Threads that have finished are joined; one that never ends (a thread
@@ -1321,6 +1371,7 @@ void Reset() {
     w.selfWow64 = false;
     lastError = 0;
     ResetClipboard();
+    ResetProcessReading();
 }
 
 Process& AddProcess(DWORD pid) {
@@ -1346,7 +1397,8 @@ int OpenKernelHandles() {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     int n = 0;
     for (auto& k : W().handles)
-        if (!k->closed && !k->earlier && (k->kind == Kind::Process || k->kind == Kind::Snapshot)) ++n;
+        if (!k->closed && !k->earlier && (k->kind == Kind::Process || k->kind == Kind::Snapshot || k->kind == Kind::Tagged))
+            ++n;
     return n;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <set>
 #include <string>
@@ -91,7 +92,7 @@ struct OpenCall {
     BOOL inherit;
 };
 std::vector<OpenCall> OpenCalls();
-// Process and snapshot handles not yet closed.
+// Process, snapshot and thread-object handles not yet closed.
 int OpenKernelHandles();
 // Thread handles not yet closed.
 int OpenThreadHandles();
@@ -121,6 +122,11 @@ struct Control {
     // a list without it refuses the selection messages of many lines.
     bool extendedSelection = false;
     std::set<int> selected;
+    int topIndex = 0;  // a list box's top line (LB_SETTOPINDEX)
+    // A virtual list view: its rows (LVM_SETITEMCOUNT) and column names;
+    // its selected rows are `selected`.
+    int itemCount = 0;
+    std::vector<std::u16string> columns;
 };
 
 // A dialog window as the test drives it. `proc` may be null when the test
@@ -306,6 +312,17 @@ std::string ClipboardText();
 bool ClipboardOpen();
 // Memory blocks from GlobalAlloc neither freed nor handed to the clipboard.
 int LiveGlobals();
+
+// ---- For the fake's other files -------------------------------------------
+
+// The lock every part of the fake world is read and changed under.
+std::recursive_mutex& WorldLock();
+// A kernel handle that another file of the fake gives its own meaning,
+// `tag` (above 0); OpenKernelHandles counts it until it is closed.
+HANDLE NewTaggedHandle(int tag, DWORD id, DWORD access);
+// What an open handle is: tag 0 and the PID for a handle of a process that
+// is still there, or a tagged handle's tag and id. False otherwise.
+bool HandleInfo(HANDLE handle, int* tag, DWORD* id, DWORD* access);
 
 // UTF-16 to UTF-8, for assertions.
 std::string Utf8(const WCHAR* text);

@@ -404,6 +404,7 @@ TEST_F(ProcessMemory, CommandsDuringTheWalkDoNothing) {
             dispatched = fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_REFRESH, BN_CLICKED)) &&
                          fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_SHOW_HEAPS, BN_CLICKED)) &&
                          fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_SHOW_MODULES, BN_CLICKED)) &&
+                         fake::PostAndWaitDispatched(d, WM_COMMAND, MAKEWPARAM(IDC_SHOW_USES, BN_CLICKED)) &&
                          fake::PostAndWaitDispatched(d, WM_VKEYTOITEM, MAKEWPARAM('C', 0), table);
         });
         EXPECT_EQ(TRUE, fake::Send(dialog, WM_INITDIALOG));

@@ -11,6 +11,7 @@
 
 #include "inspect/inspect.h"
 #include "inspect/painter.h"
+#include "inspect/region_records.h"
 #include "inspect/regions.h"
 #include "resources/resource.h"
 #include "tests/fake/fake_platform.h"
@@ -210,6 +211,12 @@ TEST_F(RegionWalk, ASecondWalkOfAnotherProcessKeepsNoSpanOfTheFirst) {
     EXPECT_EQ((SpanList{{0x20000, 0x3000}}), Spans(CommittedRegions));
     EXPECT_EQ(0u, ReservedRegions.count);
     EXPECT_EQ(12u, Table().size());
+    // The records of the table's regions, the first walk's gone.
+    ASSERT_EQ(2u, WalkedRegions.count);
+    const RegionRecord& image = WalkedRegions.records[1];
+    EXPECT_EQ((std::vector<ULONGLONG>{0x20000, 0x20000, 0x3000, MEM_COMMIT, MEM_IMAGE, PAGE_READONLY}),
+              (std::vector<ULONGLONG>{image.base, image.allocationBase, image.size, image.state, image.type,
+                                      image.allocationProtect}));
 }
 
 TEST_F(RegionWalk, AFailingQueryEndsTheWalkWithWhatWasGathered) {

@@ -294,6 +294,7 @@ struct ExpectedTemplate {
     const char* title;
     int16_t cx, cy;
     std::vector<ExpectedControl> controls;
+    uint32_t style = 0x80C800C8;
 };
 
 const ExpectedTemplate kMainWindow = {131, "Morvane by Quorvid", 288, 194, {
@@ -348,7 +349,16 @@ const ExpectedTemplate kProcessMemoryDialog = {135, "进程虚拟内存信息", 
     {1060, kStaticClass, nullptr, "", kLabel, 380, 1, 214, 9},
     {1028, kButtonClass, nullptr, "查看堆信息", kButton, 4, 287, 161, 16},
     {1031, kButtonClass, nullptr, "查看模块信息", kButton, 199, 287, 161, 16},
+    {1032, kButtonClass, nullptr, "查看内存用途", kButton, 453, 261, 80, 14},
 }};
+
+// Resizable (WS_THICKFRAME | WS_MAXIMIZEBOX, no modal frame); virtual report
+// list views of one selected row and of many.
+const ExpectedTemplate kUsesDialog = {155, "内存用途", 520, 300, {
+    {1050, kNamed, "syslistview32", "", 0x5081100D, 0, 0, 520, 86},
+    {1051, kNamed, "syslistview32", "", 0x50811009, 0, 90, 520, 196},
+    {1052, kStaticClass, nullptr, "", kLabel, 4, 289, 512, 9},
+}, 0x80CD0048};
 
 const ExpectedTemplate kHeapDialog = {141, "堆信息", 293, 163, {
     {1, kButtonClass, nullptr, "刷新", kDefault, 239, 147, 50, 14},
@@ -374,7 +384,7 @@ void CheckTemplate(const ExpectedTemplate& layout) {
     EXPECT_EQ(0xFFFF, t.signature) << "not an extended template";
     EXPECT_EQ(0u, t.helpId);
     EXPECT_EQ(Hex(0), Hex(t.exStyle));
-    EXPECT_EQ(Hex(0x80C800C8), Hex(t.style));
+    EXPECT_EQ(Hex(layout.style), Hex(t.style));
     EXPECT_EQ(0, t.x);
     EXPECT_EQ(0, t.y);
     EXPECT_EQ(layout.cx, t.cx);
@@ -421,6 +431,7 @@ TEST(DialogTemplates, ProcessMemoryDialogLayout) { CheckTemplate(kProcessMemoryD
 TEST(DialogTemplates, HeapDialogLayout) { CheckTemplate(kHeapDialog); }
 TEST(DialogTemplates, ModuleDialogLayout) { CheckTemplate(kModuleDialog); }
 TEST(DialogTemplates, ProcessListDialogLayout) { CheckTemplate(kProcessListDialog); }
+TEST(DialogTemplates, UsesDialogLayout) { CheckTemplate(kUsesDialog); }
 
 // The parser itself, on a template built by hand: a wrong offset anywhere
 // would shift every later field.
@@ -486,6 +497,7 @@ TEST(ResourceFile, HoldsTheProgramsResourcesAndNoOthers) {
         "type #5 name #131 language 2052",  "type #5 name #132 language 2052",
         "type #5 name #135 language 2052",  "type #5 name #141 language 2052",
         "type #5 name #145 language 2052",  "type #5 name #150 language 2052",
+        "type #5 name #155 language 2052",
         "type #3 name #1 language 2052",
         "type #14 name #138 language 2052", "type #16 name #1 language 2052",
         "type #24 name #1 language 2052",
