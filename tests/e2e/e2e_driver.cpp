@@ -34,6 +34,10 @@
 #include "e2e_screen.h"
 #include "e2e_windows.h"
 
+// e2e_messages.cpp: junk private messages to every window while the module
+// dialog of `dialog` lists; the list must still come to `want`.
+void CheckForeignMessages(HWND dialog, const std::vector<std::string>& want);
+
 namespace {
 
 // ----------------------------------------------------------------- checks
@@ -609,6 +613,7 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
         }
     }
     DrainMapNotices(1000);
+    CheckForeignMessages(dialog, ModuleListLines(known.modules));
 
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     Check(WaitGone(dialog, 5000), "process dialog: closed by its close box");
