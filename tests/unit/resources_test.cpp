@@ -601,7 +601,40 @@ std::string TextValue(const VersionNode& node) {
     return fake::Utf8(s);
 }
 
-TEST(Version, NumbersAreZeroZeroZeroOneInChinesePrc) {
+#ifndef MORVANE_SOURCE_DIR
+#define MORVANE_SOURCE_DIR "."
+#endif
+
+// The first line that starts with prefix in a file at the top of the
+// sources, without its line end and trailing blanks; empty when there is none.
+std::string FirstLine(const std::string& name, const std::string& prefix = "") {
+    std::ifstream in(std::string(MORVANE_SOURCE_DIR) + "/" + name);
+    std::string line;
+    while (std::getline(in, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.compare(0, prefix.size(), prefix) == 0) return line;
+    }
+    return "";
+}
+
+// The version in the file VERSION, "MAJOR.MINOR.PATCH", as four numbers
+// (the fourth is 0); false when the file holds no such line.
+bool ReadVersionFile(std::string& text, uint32_t numbers[4]) {
+    text = FirstLine("VERSION");
+    unsigned major = 0, minor = 0, patch = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%u.%u.%u%c", &major, &minor, &patch, &end) != 3) return false;
+    numbers[0] = major;
+    numbers[1] = minor;
+    numbers[2] = patch;
+    numbers[3] = 0;
+    return true;
+}
+
+TEST(Version, NumbersAndTextsAreTheVersionFileInChinesePrc) {
+    std::string versionText;
+    uint32_t version[4];
+    ASSERT_TRUE(ReadVersionFile(versionText, version)) << "VERSION: \"" << versionText << "\"";
     ASSERT_TRUE(Res().ok) << Res().error;
     const Resource* res = Find(kVersionType, 1);
     ASSERT_NE(res, nullptr) << "no version resource";
@@ -614,10 +647,12 @@ TEST(Version, NumbersAreZeroZeroZeroOneInChinesePrc) {
     Reader fixed(root.value);
     EXPECT_EQ(Hex(0xFEEF04BD), Hex(fixed.U32())) << "signature";
     fixed.U32();  // structure version
-    EXPECT_EQ(Hex(0), Hex(fixed.U32())) << "file version, high part";
-    EXPECT_EQ(Hex(1), Hex(fixed.U32())) << "file version, low part";
-    EXPECT_EQ(Hex(0), Hex(fixed.U32())) << "product version, high part";
-    EXPECT_EQ(Hex(1), Hex(fixed.U32())) << "product version, low part";
+    const uint32_t high = version[0] << 16 | version[1];
+    const uint32_t low = version[2] << 16 | version[3];
+    EXPECT_EQ(Hex(high), Hex(fixed.U32())) << "file version, high part";
+    EXPECT_EQ(Hex(low), Hex(fixed.U32())) << "file version, low part";
+    EXPECT_EQ(Hex(high), Hex(fixed.U32())) << "product version, high part";
+    EXPECT_EQ(Hex(low), Hex(fixed.U32())) << "product version, low part";
 
     const VersionNode* strings = Child(root, "StringFileInfo");
     ASSERT_NE(strings, nullptr);
@@ -627,8 +662,13 @@ TEST(Version, NumbersAreZeroZeroZeroOneInChinesePrc) {
     for (const char* key : {"FileVersion", "ProductVersion"}) {
         const VersionNode* v = Child(table, key);
         ASSERT_NE(v, nullptr) << key;
-        EXPECT_EQ("0.0.0.1", TextValue(*v)) << key;
+        EXPECT_EQ(versionText, TextValue(*v)) << key;
     }
+    // The copyright is the licence's.
+    const VersionNode* copyright = Child(table, "LegalCopyright");
+    ASSERT_NE(copyright, nullptr);
+    EXPECT_EQ(FirstLine("LICENSE", "Copyright "), TextValue(*copyright));
+    EXPECT_NE(std::string::npos, TextValue(*copyright).find("the Morvane authors"));
     const VersionNode* product = Child(table, "ProductName");
     ASSERT_NE(product, nullptr);
     EXPECT_EQ("Morvane", TextValue(*product));
