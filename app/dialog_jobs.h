@@ -9,6 +9,11 @@
 // one action of the dialog's thread, which is also the only thread that
 // makes a new request. A notice is such a step too: shown by the dialog's
 // thread while the worker waits, it cannot come after the dialog has ended.
+//
+// The step message carries nothing the dialog trusts: any program on the
+// desktop can send it. A step is carried out only when its lParam is, as a
+// value, one of the steps a worker of this process has sent and is still
+// waiting on; anything else is ignored before anything is read through it.
 #pragma once
 
 #include "platform/platform.h"
@@ -30,7 +35,8 @@ DWORD NewJobRequest();
 // `*newest` goes back to what it was, so an earlier worker goes on: FALSE.
 BOOL StartDialogJob(HWND dialog, DWORD* newest, DialogJob* served, LPTHREAD_START_ROUTINE routine, void* job);
 
-// The private message that carries a step; lParam points to a JobStep.
+// The private message that carries a step; lParam names a JobStep of a
+// waiting worker (CarryOutJobStep judges that).
 #define WM_JOB_STEP (WM_APP + 2)
 
 enum JobAction { JOB_CLEAR, JOB_APPEND, JOB_ENABLE_REFRESH, JOB_NOTICE, JOB_NOTICE_END };
@@ -55,6 +61,8 @@ BOOL JobNotice(const DialogJob& job, LPCWSTR text, UINT icon);
 // Shows an error Notice and then ends the dialog with 0, as one step.
 BOOL JobFail(const DialogJob& job, LPCWSTR text);
 
-// Dialog side, for WM_JOB_STEP: carries the step out when its request is
-// `newest`, the dialog's newest request.
-void CarryOutJobStep(HWND dialog, DWORD newest, JobStep* step);
+// Dialog side, for WM_JOB_STEP: carries the step out when `lParam` is a step
+// a worker has sent and still waits on, not yet carried out, and its request
+// is `newest`, the dialog's newest request. Any other lParam is ignored.
+// Called on the UI thread only.
+void CarryOutJobStep(HWND dialog, DWORD newest, LPARAM lParam);

@@ -81,6 +81,15 @@ HGLOBAL ComposeText(HWND list, const ChosenLines& chosen) {
     return memory;
 }
 
+// Whether `list` is one of the dialog's own lists. The key messages name
+// their list in lParam, and another program can send them naming any window.
+BOOL IsOwnList(HWND dialog, HWND list) {
+    const int listIds[] = {IDC_COUNTERS, IDC_REGIONS, IDC_HEAP_LIST, IDC_BLOCK_LIST, IDC_MODULE_LIST, IDC_PROCESS_LIST};
+    for (int id : listIds)
+        if (list && GetDlgItem(dialog, id) == list) return TRUE;
+    return FALSE;
+}
+
 }  // namespace
 
 void LineListCopy(HWND dialog, HWND list) {
@@ -107,6 +116,7 @@ void PlaceClipboardText(HWND dialog, HGLOBAL text) {
 INT_PTR LineListKey(HWND dialog, WPARAM wParam, LPARAM lParam) {
     if (GetKeyState(VK_CONTROL) >= 0) return LIST_KEY_DEFAULT;
     HWND list = reinterpret_cast<HWND>(lParam);
+    if (!IsOwnList(dialog, list)) return LIST_KEY_DEFAULT;
     switch (LOWORD(wParam)) {
     case 'C':
         LineListCopy(dialog, list);

@@ -42,13 +42,24 @@ static INT_PTR MainWindow_OnTimer(HWND dialog, WPARAM timerId) {
     return TRUE;
 }
 
+// Whether the query dialog or the about box is open over the main window. A
+// user can neither press its buttons nor close it then, and a command or
+// close another program sends does nothing: a second query dialog would
+// open a second inspection inside the first.
+static BOOL ChildOpen = FALSE;
+
 static INT_PTR MainWindow_OnCommand(HWND dialog, int id) {
+    if (ChildOpen) return TRUE;
     switch (id) {
     case IDC_SHOW_PROCESS:
+        ChildOpen = TRUE;
         DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_QUERY), dialog, QueryDialog, 0);
+        ChildOpen = FALSE;
         return FALSE;
     case IDC_ABOUT:
+        ChildOpen = TRUE;
         MessageBoxW(dialog, L"本程序用于查看进程虚拟内存状态", L"Morvane", MB_OK | MB_ICONINFORMATION);
+        ChildOpen = FALSE;
         return FALSE;
     default:
         // Enter and Escape (IDOK, IDCANCEL) land here: the main window
@@ -58,7 +69,7 @@ static INT_PTR MainWindow_OnCommand(HWND dialog, int id) {
 }
 
 static INT_PTR MainWindow_OnClose(HWND dialog) {
-    EndDialog(dialog, 0);
+    if (!ChildOpen) EndDialog(dialog, 0);
     return TRUE;
 }
 

@@ -19,6 +19,10 @@ namespace {
 // when it was started and stops as soon as that is no longer the newest.
 DWORD HeapRequest = 0;
 
+// Whether the heap list scan runs (its notice open): button 1 is disabled
+// then, and a refresh sent by another program does nothing either.
+BOOL Scanning = FALSE;
+
 // Lines are composed in buffers of this many UTF-16 units.
 const size_t HEAP_LINE_UNITS = 100;
 
@@ -100,16 +104,24 @@ void EndHeapDialog(HWND dialog) {
 }
 
 void HeapDialog_Scan(HWND dialog) {
+    if (Scanning) return;
+    Scanning = TRUE;
     EnableRefresh(dialog, FALSE);
     ScanHeapList();
     EnableRefresh(dialog, TRUE);
+    Scanning = FALSE;
 }
 
+// Another program's WM_INITDIALOG opens the dialog afresh, as closing and
+// opening it would; not during the scan.
 BOOL HeapDialog_OnInitDialog(HWND dialog) {
+    if (Scanning) return TRUE;
     HeapWindow = dialog;
     HeapRequest = NewJobRequest();
     CenterOnScreen(dialog);
-    LineListAppend(GetDlgItem(dialog, IDC_BLOCK_LIST), L"没有选择");
+    HWND blocks = GetDlgItem(dialog, IDC_BLOCK_LIST);
+    LineListClear(blocks);
+    LineListAppend(blocks, L"没有选择");
     HeapDialog_Scan(dialog);
     return TRUE;
 }
@@ -217,7 +229,7 @@ INT_PTR CALLBACK HeapDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_CHARTOITEM:
         return LIST_KEY_DEFAULT;
     case WM_JOB_STEP:
-        CarryOutJobStep(dialog, HeapRequest, reinterpret_cast<JobStep*>(lParam));
+        CarryOutJobStep(dialog, HeapRequest, lParam);
         return TRUE;
     default:
         return FALSE;

@@ -8,6 +8,8 @@
 extern DWORD SelectedPid;
 // The most recent ProcessMemoryDialog, stored when it opens.
 extern HWND ProcessMemoryWindow;
+// The QueryDialog, stored when it opens; the process list writes into it.
+extern HWND QueryWindow;
 
 // Six counter lines into list 1020 of ProcessMemoryDialog. 1 on success;
 // 0 with last-error 1 (cannot open) or 2 (cannot read counters).
@@ -20,8 +22,8 @@ int ShowCounters();
 BOOL ReadPidText(LPCWSTR text, DWORD* pid);
 
 INT_PTR CALLBACK QueryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
-// Lists every running process, opened from QueryDialog with that dialog as
-// its parameter; a chosen process's PID is written into QueryDialog's field
-// 1005 and the list ends with IDOK.
+// Lists every running process, opened from QueryDialog; a chosen process's
+// PID is written into the field 1005 of QueryWindow and the list ends with
+// IDOK. It takes no window from its messages.
 INT_PTR CALLBACK ProcessListDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);

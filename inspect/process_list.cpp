@@ -23,8 +23,6 @@ struct ProcessTable {
 // The lines of the open ProcessListDialog, in the order shown: line i is
 // entry i. Read on its opening and on each refresh, freed when it ends.
 ProcessTable ProcessList = {};
-// The QueryDialog that opened it, whose field receives the chosen PID.
-HWND ProcessListQuery = nullptr;
 
 // A name, four blanks, "进程ID:" and the PID, and " (64位)" at the end when
 // marked.
@@ -145,8 +143,7 @@ void EndProcessList(HWND dialog, INT_PTR result) {
     EndDialog(dialog, result);
 }
 
-INT_PTR ProcessList_OnInitDialog(HWND dialog, LPARAM queryDialog) {
-    ProcessListQuery = reinterpret_cast<HWND>(queryDialog);
+INT_PTR ProcessList_OnInitDialog(HWND dialog) {
     CenterOnScreen(dialog);
     FreeProcessTable(&ProcessList);
     DWORD failed = ReadProcessTable(&ProcessList);
@@ -166,7 +163,7 @@ INT_PTR ProcessList_OnChoose(HWND dialog) {
     if (line < 0) return TRUE;
     WCHAR text[16];
     wsprintfW(text, L"%u", ProcessList.entries[line].pid);
-    SetDlgItemTextW(ProcessListQuery, IDC_PID, text);
+    SetDlgItemTextW(QueryWindow, IDC_PID, text);
     EndProcessList(dialog, IDOK);
     return TRUE;
 }
@@ -216,7 +213,7 @@ INT_PTR ProcessList_OnCommand(HWND dialog, WPARAM wParam) {
 INT_PTR CALLBACK ProcessListDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_INITDIALOG:
-        return ProcessList_OnInitDialog(dialog, lParam);
+        return ProcessList_OnInitDialog(dialog);
     case WM_CLOSE:
         EndProcessList(dialog, 0);
         return TRUE;

@@ -12,7 +12,9 @@
 HWND ProcessMemoryWindow = NULL;
 
 // Posted to the dialog while it handles a paint message; its handling asks
-// the painter for a pass. wParam is TRUE when that pass ends with its notice.
+// the painter for a pass. Its parameters mean nothing: whether the pass ends
+// with its notice is the dialog's own state (FirstPassOwed), so another
+// program posting it gets at most a silent redraw.
 #define WM_REQUEST_MEMORY_MAP (WM_APP + 1)
 
 // Whether this opening of the dialog shows a process: set once its
@@ -25,8 +27,15 @@ static BOOL MapWanted = FALSE;
 // Whether this opening of the dialog has had its first paint. The first
 // paint's pass announces itself; passes asked for by later repaints (among
 // them the one that follows closing the pass's own notice) do not, or every
-// notice would bring the next.
+// notice would bring the next. FirstPassOwed: the first paint has been
+// seen and the pass it announces not yet asked for.
 static BOOL FirstPaintSeen = FALSE;
+static BOOL FirstPassOwed = FALSE;
+
+// Whether a heap or module dialog opened by this one is open over it. This
+// dialog is disabled then, so a user can neither press its buttons nor
+// close it; a command or close sent by another program does nothing too.
+static BOOL BrowserOpen = FALSE;
 
 // Whether the dialog's region walk is running. The walk handles the UI
 // thread's messages while it waits, so this dialog's procedure runs inside
@@ -66,9 +75,13 @@ static void ShowCodedError(HWND dialog, LPCWSTR format) {
 }
 
 static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
+    // Only another program sends it again: not inside the walk, whose
+    // dialog state it would reset, nor under an open browser.
+    if (Walking || BrowserOpen) return FALSE;
     ProcessMemoryWindow = dialog;
     MapWanted = FALSE;
     FirstPaintSeen = FALSE;
+    FirstPassOwed = FALSE;
     CenterOnScreen(dialog);
     if (!ShowCounters()) {
         ShowCodedError(dialog, L"显示简单信息有错误发生\n错误码:0x%08x");
@@ -90,24 +103,36 @@ static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
     return TRUE;
 }
 
+// Asks for the pass a paint wants, announced when it is the first paint's.
+// Also what another program's WM_REQUEST_MEMORY_MAP gets, whatever it
+// carries: no pass while the dialog shows no process.
+static INT_PTR ProcessMemory_OnRequestMemoryMap() {
+    if (!MapWanted && !Walking) return TRUE;
+    BOOL announce = FirstPassOwed;
+    FirstPassOwed = FALSE;
+    AskForMap(announce);
+    return TRUE;
+}
+
 // The platform erases and paints the dialog after this returns FALSE. A pass
 // asked for now could finish before that erase and be wiped, so the request
 // is posted and made once the platform's painting for this message is over.
 static INT_PTR ProcessMemory_OnPaint(HWND dialog) {
     if (!MapWanted && !Walking) return FALSE;
-    BOOL announce = !FirstPaintSeen;
+    if (!FirstPaintSeen) FirstPassOwed = TRUE;
     FirstPaintSeen = TRUE;
-    if (!PostMessageW(dialog, WM_REQUEST_MEMORY_MAP, static_cast<WPARAM>(announce), 0)) {
-        // Without the posted message the map would never come; asking at
-        // once at least draws it.
-        AskForMap(announce);
-    }
+    // Without the posted message the map would never come; asking at once
+    // at least draws it.
+    if (!PostMessageW(dialog, WM_REQUEST_MEMORY_MAP, 0, 0)) ProcessMemory_OnRequestMemoryMap();
     return FALSE;
 }
 
-static INT_PTR ProcessMemory_OnRequestMemoryMap(WPARAM wParam) {
-    AskForMap(wParam != 0 ? TRUE : FALSE);
-    return TRUE;
+// A heap, module or memory-use dialog over this one; this one takes no
+// command and no close until it has ended.
+static void OpenBrowser(HWND dialog, int templateId, DLGPROC procedure) {
+    BrowserOpen = TRUE;
+    DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(templateId), dialog, procedure, 0);
+    BrowserOpen = FALSE;
 }
 
 // Both walks again. A failure is told and the dialog stays; the map is asked
@@ -127,20 +152,25 @@ static void ProcessMemory_OnRefresh(HWND dialog) {
 
 // While the walk runs, a refresh would start a walk inside it and the
 // browsers would open over a half-built table: the commands (and the
-// lists' copying keys) do nothing.
+// lists' copying keys) do nothing. Nor do they while a browser is open.
 static INT_PTR ProcessMemory_OnCommand(HWND dialog, WPARAM wParam) {
+    BOOL idle = !Walking && !BrowserOpen;
     switch (LOWORD(wParam)) {
     case IDC_REFRESH:  // also what Enter sends
-        if (!Walking) ProcessMemory_OnRefresh(dialog);
+        if (idle) ProcessMemory_OnRefresh(dialog);
         return FALSE;
     case IDC_SHOW_HEAPS:
-        if (!Walking) DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_HEAP), dialog, HeapDialog, 0);
+        if (idle) OpenBrowser(dialog, IDD_HEAP, HeapDialog);
         return FALSE;
     case IDC_SHOW_MODULES:
-        if (!Walking) DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_MODULE), dialog, ModuleDialog, 0);
+        if (idle) OpenBrowser(dialog, IDD_MODULE, ModuleDialog);
         return FALSE;
     case IDC_SHOW_USES:
-        if (!Walking) ShowUsesDialog(dialog);
+        if (idle) {
+            BrowserOpen = TRUE;
+            ShowUsesDialog(dialog);
+            BrowserOpen = FALSE;
+        }
         return FALSE;
     default:  // Escape among them
         return TRUE;
@@ -150,6 +180,7 @@ static INT_PTR ProcessMemory_OnCommand(HWND dialog, WPARAM wParam) {
 // Closing during the walk stops it at once; the opening or refresh that
 // ran it then ends quietly.
 static INT_PTR ProcessMemory_OnClose(HWND dialog) {
+    if (BrowserOpen) return TRUE;
     if (Walking) {
         ClosedDuringWalk = TRUE;
         StopRegionWalk();
@@ -165,7 +196,7 @@ INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARA
     case WM_PAINT:
         return ProcessMemory_OnPaint(dialog);
     case WM_REQUEST_MEMORY_MAP:
-        return ProcessMemory_OnRequestMemoryMap(wParam);
+        return ProcessMemory_OnRequestMemoryMap();
     case WM_CLOSE:
         return ProcessMemory_OnClose(dialog);
     case WM_COMMAND:

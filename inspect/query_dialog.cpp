@@ -6,13 +6,17 @@
 #include "inspect/inspect.h"
 
 DWORD SelectedPid = 0;
+HWND QueryWindow = nullptr;
 
-// Whether an inspection opened by this dialog is still open. Its region
-// walk handles the UI thread's messages, so a 查询 or 进程列表 could reach
-// this dialog while the inspection opens; they do nothing then.
-static BOOL Inspecting = FALSE;
+// Whether a dialog or notice this dialog opened (an inspection, the process
+// list, "请正确输入!") is still open. A user cannot press this dialog's
+// buttons or close it then; the inspection's region walk handles the UI
+// thread's messages, and another program can send any, so a 查询, 进程列表
+// or close that reaches this dialog meanwhile does nothing.
+static BOOL Busy = FALSE;
 
 static INT_PTR Query_OnInitDialog(HWND dialog) {
+    QueryWindow = dialog;
     CenterOnScreen(dialog);
     return TRUE;
 }
@@ -38,7 +42,7 @@ BOOL ReadPidText(LPCWSTR text, DWORD* pid) {
 // and opens ProcessMemoryDialog; this dialog stays open afterwards so that
 // another process can be asked for.
 static INT_PTR Query_OnQuery(HWND dialog) {
-    if (Inspecting) return TRUE;
+    if (Busy) return TRUE;
     int units = static_cast<int>(SendDlgItemMessageW(dialog, IDC_PID, WM_GETTEXTLENGTH, 0, 0)) + 1;
     WCHAR* text = static_cast<WCHAR*>(malloc(static_cast<size_t>(units) * sizeof(WCHAR)));
     if (!text) return TRUE;
@@ -46,23 +50,24 @@ static INT_PTR Query_OnQuery(HWND dialog) {
     DWORD pid = 0;
     BOOL accepted = ReadPidText(text, &pid);
     free(text);
-    if (!accepted) {
+    Busy = TRUE;
+    if (accepted) {
+        SelectedPid = pid;
+        DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_PROCESS_MEMORY), dialog, ProcessMemoryDialog, 0);
+    } else {
         Notice(dialog, L"请正确输入!", MB_ICONERROR);
-        return TRUE;
     }
-    SelectedPid = pid;
-    Inspecting = TRUE;
-    DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_PROCESS_MEMORY), dialog, ProcessMemoryDialog, 0);
-    Inspecting = FALSE;
-    return FALSE;
+    Busy = FALSE;
+    return accepted ? FALSE : TRUE;
 }
 
 // Opens the process list; a process chosen there has its PID in the field
 // now, and the focus goes to "查询", which the user presses as after typing.
 static INT_PTR Query_OnProcessList(HWND dialog) {
-    if (Inspecting) return FALSE;
-    INT_PTR chosen = DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_PROCESS_LIST), dialog, ProcessListDialog,
-                                     reinterpret_cast<LPARAM>(dialog));
+    if (Busy) return FALSE;
+    Busy = TRUE;
+    INT_PTR chosen = DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_PROCESS_LIST), dialog, ProcessListDialog, 0);
+    Busy = FALSE;
     if (chosen == IDOK) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_QUERY)), TRUE);
     return FALSE;
 }
@@ -85,7 +90,7 @@ INT_PTR CALLBACK QueryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     case WM_INITDIALOG:
         return Query_OnInitDialog(dialog);
     case WM_CLOSE:
-        EndDialog(dialog, 0);
+        if (!Busy) EndDialog(dialog, 0);
         return TRUE;
     case WM_COMMAND:
         return Query_OnCommand(dialog, wParam);

@@ -137,9 +137,13 @@ BOOL AddQueriedRegion(void* fill, const MEMORY_BASIC_INFORMATION& region) {
 // thread's, closed when the walk ends: a stuck query may never return, and
 // a handle held until it did would keep an ended process in existence for
 // good (under Wine it stays openable, and each refresh would start another
-// stuck walk). So that it makes no query with that handle once it is
-// closed, the querying thread looks, under the lock, whether the UI thread
-// still takes regions before each query.
+// stuck walk). The querying thread looks, under the lock, whether the UI
+// thread still takes regions before each query, and makes none once it
+// does not. A walk that ends at its last region has had the thread's last
+// query; a stopped walk keeps the handle open until the thread says it has
+// made its last query (AwaitLastQuery). Only a walk given up at the stall
+// limit closes the handle under a thread that may still be between its
+// look and its query.
 //
 // Every signal costs a round trip to the platform and wakes the other
 // thread, so the querying thread signals once a batch has gathered (or the
@@ -212,6 +216,15 @@ BOOL StillTaken(void* context) {
     return taken;
 }
 
+// The UI thread stops taking regions: the querying thread makes no query
+// after the one it may be in.
+void AbandonRegionFeed(RegionFeed* feed) {
+    EnterCriticalSection(&feed->lock);
+    feed->abandoned = TRUE;
+    LeaveCriticalSection(&feed->lock);
+    SetEvent(feed->room);
+}
+
 // Takes what was handed over, at most `capacity` regions; sets *finished
 // when the querying thread has ended and nothing is left.
 DWORD TakeOver(RegionFeed* feed, MEMORY_BASIC_INFORMATION* out, DWORD capacity, BOOL* finished) {
@@ -258,14 +271,33 @@ BOOL WalkStopRequested = FALSE;
 
 // Handles what is queued for the UI thread, keyboard input of the active
 // dialog through its dialog handling (Enter, Escape, Tab). Nothing in this
-// program posts WM_QUIT, so it is not looked for here.
+// program posts WM_QUIT, so it is not looked for here. Morvane's timer has
+// no callback: a timer message naming one came from another program, and is
+// not handed to the platform, which would call it.
 void HandleQueuedMessages() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_TIMER && msg.lParam) continue;
         HWND active = GetActiveWindow();
         if (active && IsDialogMessageW(active, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
+    }
+}
+
+// A stopped walk writes nothing more, but the process handle stays open
+// until the querying thread has made its last query, or until no region
+// has come for `stallLimitMs` since `lastArrival`; the UI thread handles
+// its messages meanwhile.
+void AwaitLastQuery(RegionFeed* feed, DWORD lastArrival, DWORD stallLimitMs) {
+    AbandonRegionFeed(feed);
+    for (;;) {
+        EnterCriticalSection(&feed->lock);
+        BOOL finished = feed->finished;
+        LeaveCriticalSection(&feed->lock);
+        if (finished || GetTickCount() - lastArrival >= stallLimitMs) return;
+        MsgWaitForMultipleObjects(1, &feed->ready, FALSE, REGION_FEED_POLL_MS, QS_ALLINPUT);
+        HandleQueuedMessages();
     }
 }
 
@@ -293,18 +325,18 @@ BOOL TakeFedRegions(RegionFeed* feed, TableFill* fill, DWORD stallLimitMs) {
         }
         MsgWaitForMultipleObjects(1, &feed->ready, FALSE, n > 0 ? 0 : REGION_FEED_POLL_MS, QS_ALLINPUT);
         HandleQueuedMessages();
-        if (WalkStopRequested) return FALSE;
+        if (WalkStopRequested) {
+            AwaitLastQuery(feed, lastArrival, stallLimitMs);
+            return FALSE;
+        }
         sliceStart = GetTickCount();
     }
 }
 
-// The UI thread stops taking regions. A querying thread still in the
+// The UI thread lets go of the feed. A querying thread still in the
 // platform finds this out when its query returns, and makes no other.
 void ReleaseRegionFeed(RegionFeed* feed) {
-    EnterCriticalSection(&feed->lock);
-    feed->abandoned = TRUE;
-    LeaveCriticalSection(&feed->lock);
-    SetEvent(feed->room);
+    AbandonRegionFeed(feed);
     LetGoOfRegionFeed(feed);
 }
 

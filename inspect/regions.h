@@ -57,9 +57,12 @@ bool RegionWalkContinues(ULONGLONG cursor, ULONGLONG size, ULONGLONG limit);
 // run inside it.
 int WalkRegions();
 
-// Ends the running walk at once, as soon as the message being handled
-// returns to it: with what was read, writing nothing more into the table.
-// For a dialog that closes during its walk; the walk still returns 1.
+// Ends the running walk as soon as the message being handled returns to
+// it: with what was read, writing nothing more into the table. For a dialog
+// that closes during its walk; the walk still returns 1, once the querying
+// thread has made its last query (or no region has come for the stall
+// limit), handling the UI thread's messages until then, and only then
+// closes the process handle.
 void StopRegionWalk();
 
 // The walk's platform queries are made by a thread of their own, which hands

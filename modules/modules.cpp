@@ -169,7 +169,7 @@ INT_PTR CALLBACK ModuleDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_CHARTOITEM:
         return LIST_KEY_DEFAULT;
     case WM_JOB_STEP:
-        CarryOutJobStep(dialog, ModuleRequest, reinterpret_cast<JobStep*>(lParam));
+        CarryOutJobStep(dialog, ModuleRequest, lParam);
         return TRUE;
     default:
         return FALSE;

@@ -395,6 +395,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LPTHREAD_STA
                     DWORD flags, LPDWORD threadId);
 DWORD GetLastError(void);
 DWORD GetTickCount(void);
+void Sleep(DWORD milliseconds);
 void SetLastError(DWORD code);
 void InitializeCriticalSection(LPCRITICAL_SECTION section);
 void EnterCriticalSection(LPCRITICAL_SECTION section);

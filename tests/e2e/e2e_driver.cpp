@@ -38,6 +38,9 @@
 // target and checked against it; timed on 20,000 allocations.
 void CheckUses(HWND dialog, const Target& known);
 void MeasureUses(HWND query, const std::wstring& targetExe);
+// e2e_messages.cpp: junk private messages to every window while the module
+// dialog of `dialog` lists; the list must still come to `want`.
+void CheckForeignMessages(HWND dialog, const std::vector<std::string>& want);
 
 namespace {
 
@@ -604,6 +607,7 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
         }
     }
     DrainMapNotices(1000);
+    CheckForeignMessages(dialog, ModuleListLines(known.modules));
 
     CheckUses(dialog, known);
     DrainMapNotices(1000);

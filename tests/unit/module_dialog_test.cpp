@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_jobs.h"
 #include "heaps/heaps.h"
 #include "inspect/inspect.h"
 #include "modules/modules.h"
@@ -343,6 +344,37 @@ TEST_F(ModuleDialogTest, ANewerRefreshStopsTheEarlierListing) {
 }
 
 // ---- commands and messages -------------------------------------------------
+
+// Any program can send the step message: a junk lParam, and steps no worker
+// sent (even naming the newest request), are ignored; the held worker still
+// fills its list.
+TEST_F(ModuleDialogTest, StepMessagesNoWorkerSentAreIgnored) {
+    fake::Process& p = Target();
+    p.modules = ThreeModules();
+    p.heaps = {{0x1000, HF32_DEFAULT, {fake::Block{1, 0x1100, 0x10, LF32_FIXED}}}};
+    for (int dialog : {IDD_MODULE, IDD_HEAP}) {
+        bool heaps = dialog == IDD_HEAP;
+        fake::Hold hold(heaps ? "Heap32First" : "EnumProcessModules");
+        HWND d = fake::NewDialog(dialog, heaps ? HeapDialog : ModuleDialog);
+        fake::Send(d, WM_INITDIALOG);
+        fake::Item(d, IDC_HEAP_LIST).selection = 0;  // the heap dialog walks its first heap
+        fake::Command(d, IDC_HEAP_LIST, LBN_SELCHANGE);
+        ASSERT_TRUE(hold.WaitReached());
+        int list = heaps ? IDC_BLOCK_LIST : IDC_MODULE_LIST;
+        EXPECT_EQ(TRUE, fake::Send(d, WM_JOB_STEP, 0, 0));
+        DWORD newest = NewJobRequest() - 1;
+        for (JobAction action : {JOB_CLEAR, JOB_APPEND, JOB_NOTICE, JOB_NOTICE_END}) {
+            JobStep forged = {newest, action, GetDlgItem(d, list), L"forged", MB_ICONERROR, FALSE};
+            fake::Send(d, WM_JOB_STEP, 0, reinterpret_cast<LPARAM>(&forged));
+        }
+        EXPECT_TRUE(fake::Lines(d, list).empty());
+        hold.Release();
+        fake::JoinThreads(heaps ? WalkHeapBlocks : ListModules);
+        EXPECT_EQ(heaps ? 5u : 20u, fake::Lines(d, list).size());
+        EXPECT_FALSE(fake::Ended(d));
+        for (const std::string& text : fake::BoxTexts()) EXPECT_EQ("堆扫描完成!", text);
+    }
+}
 
 TEST_F(ModuleDialogTest, EnterListsAgainForTheCurrentlySelectedProcess) {
     Target().modules = ThreeModules();

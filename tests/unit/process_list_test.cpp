@@ -15,6 +15,7 @@ protected:
     void SetUp() override {
         fake::Reset();
         query = fake::NewDialog(IDD_QUERY, QueryDialog, fake::NewDialog(IDD_MAIN_WINDOW));
+        fake::Send(query, WM_INITDIALOG);
         fake::SetText(query, IDC_PID, "77");
         SelectedPid = 77;
     }

@@ -147,19 +147,28 @@ protected:
         return asked;
     }
 
-    // Closes the dialog while `walk` waits for a query that does not return
-    // until the walk is over; how long the walk took.
+    // Closes the dialog while `walk` waits for a query held in the platform
+    // past its "still taken?" look, and lets the query go 200 ms after the
+    // close was handled; how long the walk took. The handle must still be
+    // open then, and no query made with it closed.
     std::chrono::milliseconds CloseDuringWalk(const std::function<void()>& walk) {
         HWND d = dialog;
         bool closed = false;
+        int openAtRelease = -1;
         std::chrono::steady_clock::duration took;
         {
-            WhileTheWalkWaits waits([d, &closed] { closed = fake::PostAndWaitDispatched(d, WM_CLOSE); }, false);
+            WhileTheWalkWaits waits([d, &closed, &openAtRelease] {
+                closed = fake::PostAndWaitDispatched(d, WM_CLOSE);
+                fake::WaitUntil([] { return fake::OpenKernelHandles() == 0; }, 200);
+                openAtRelease = fake::OpenKernelHandles();
+            });
             auto start = std::chrono::steady_clock::now();
             walk();
             took = std::chrono::steady_clock::now() - start;
         }
         EXPECT_TRUE(closed);
+        EXPECT_EQ(1, openAtRelease) << "the process handle stays open while the query is in the platform";
+        EXPECT_EQ(0, fake::QueriesWithClosedHandles());
         return std::chrono::duration_cast<std::chrono::milliseconds>(took);
     }
 
@@ -330,6 +339,17 @@ TEST_F(ProcessMemory, OnlyTheFirstPaintAndRefreshesAnnounceTheirPass) {
     fake::Command(dialog, IDC_REFRESH);
     EXPECT_TRUE(TakeRequest().announces);
     Paint();
+    EXPECT_FALSE(TakeRequest().announces);
+}
+
+// Another program's map request, whatever it carries, gets a silent pass.
+TEST_F(ProcessMemory, AForeignMapRequestNeverAnnounces) {
+    Open();
+    fake::Send(dialog, WM_APP + 1, 1, 0);
+    EXPECT_FALSE(TakeRequest().announces);
+    Paint();
+    EXPECT_TRUE(TakeRequest().announces) << "the first paint keeps its notice";
+    fake::Send(dialog, WM_APP + 1, 1, 0);
     EXPECT_FALSE(TakeRequest().announces);
 }
 
