@@ -20,9 +20,9 @@ INPUT KeyInput(WORD key, bool up) {
     return in;
 }
 
-// Presses `key` with `modifier` (0 for none) held, as a keyboard would,
-// and gives morvane `settle` ms to take it.
-void Keystroke(WORD key, WORD modifier = 0, DWORD settle = 50) {
+}  // namespace
+
+void Keystroke(WORD key, WORD modifier, DWORD settle) {
     std::vector<INPUT> in;
     if (modifier) in.push_back(KeyInput(modifier, false));
     in.push_back(KeyInput(key, false));
@@ -31,6 +31,41 @@ void Keystroke(WORD key, WORD modifier = 0, DWORD settle = 50) {
     SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
     Sleep(settle);
 }
+
+HWND Focused(HWND window) {
+    GUITHREADINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+void ClearClipboard() {
+    if (!OpenClipboard(nullptr)) return;
+    EmptyClipboard();
+    CloseClipboard();
+}
+
+std::string WaitClipboardText(DWORD timeout, DWORD* came) {
+    DWORD start = Now();
+    while (!IsClipboardFormatAvailable(CF_UNICODETEXT)) {
+        if (Now() - start > timeout) return "<none>";
+        Sleep(1);
+    }
+    if (came) *came = Now();
+    std::string text = "<unreadable>";
+    for (int tries = 0; tries < 100 && !OpenClipboard(nullptr); ++tries) Sleep(20);
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t* p = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+    if (p) {
+        text = Utf8(p);
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+namespace {
 
 // A left click at a point of the screen.
 void Click(int x, int y) {
@@ -47,14 +82,6 @@ void Click(int x, int y) {
     in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     SendInput(3, in, sizeof(INPUT));
     Sleep(200);
-}
-
-HWND Focused(HWND window) {
-    GUITHREADINFO info;
-    ZeroMemory(&info, sizeof info);
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    return info.hwndFocus;
 }
 
 // Clicks the line `line` of a list, which must be in view, once its dialog
@@ -87,35 +114,6 @@ bool WaitSelCount(HWND list, LRESULT want) {
     DWORD start = Now();
     while (SelCount(list) != want && Now() - start < kInputTimeout) Sleep(20);
     return SelCount(list) == want;
-}
-
-// Empties the clipboard; the copy that follows is the only text on it.
-void ClearClipboard() {
-    if (!OpenClipboard(nullptr)) return;
-    EmptyClipboard();
-    CloseClipboard();
-}
-
-// Waits for Unicode text on the clipboard, without opening it (morvane
-// must find it free), then reads it; *came is the time it was seen. "<none>"
-// when none came in time.
-std::string WaitClipboardText(DWORD timeout, DWORD* came = nullptr) {
-    DWORD start = Now();
-    while (!IsClipboardFormatAvailable(CF_UNICODETEXT)) {
-        if (Now() - start > timeout) return "<none>";
-        Sleep(1);
-    }
-    if (came) *came = Now();
-    std::string text = "<unreadable>";
-    for (int tries = 0; tries < 100 && !OpenClipboard(nullptr); ++tries) Sleep(20);
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    const wchar_t* p = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
-    if (p) {
-        text = Utf8(p);
-        GlobalUnlock(data);
-    }
-    CloseClipboard();
-    return text;
 }
 
 std::string Joined(std::vector<std::string>::const_iterator first, std::vector<std::string>::const_iterator last) {

@@ -10,6 +10,17 @@
 #include <string>
 #include <vector>
 
+// Presses `key` with `modifier` (0 for none) held, as a keyboard would,
+// and gives morvane `settle` ms to take it.
+void Keystroke(WORD key, WORD modifier = 0, DWORD settle = 50);
+HWND Focused(HWND window);
+// Empties the clipboard; the copy that follows is the only text on it.
+void ClearClipboard();
+// Waits for Unicode text on the clipboard, without opening it (morvane
+// must find it free), then reads it; *came is the time it was seen. "<none>"
+// when none came in time.
+std::string WaitClipboardText(DWORD timeout, DWORD* came = nullptr);
+
 // Three lines of the region table selected with the keyboard and copied;
 // the selection stays.
 void CheckCopyRegionLines(HWND dialog);

@@ -78,12 +78,6 @@ bool Place(const KnownRegion& r) {
     return true;
 }
 
-void ReportPath(const char* label, ULONG_PTR base, const wchar_t* path) {
-    char utf8[MAX_PATH * 3];
-    WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8, sizeof utf8, nullptr, nullptr);
-    fprintf(report, "%s 0x%llx %s\n", label, (unsigned long long)base, utf8);
-}
-
 // Writes 64 KB into REPORT.PID.map (a name of its own, as two targets may
 // share REPORT) and maps a view of it, both kept open; the file goes when
 // the target ends.
@@ -96,18 +90,18 @@ bool MapFile(const wchar_t* reportPath) {
                               CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     static char content[0x10000];
     DWORD written = 0;
-    if (length == 0 || length >= MAX_PATH || file == INVALID_HANDLE_VALUE ||
-        !WriteFile(file, content, sizeof content, &written, nullptr) || written != sizeof content) {
+    HANDLE mapping = length > 0 && length < MAX_PATH && file != INVALID_HANDLE_VALUE &&
+                             WriteFile(file, content, sizeof content, &written, nullptr) && written == sizeof content
+                         ? CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr)
+                         : nullptr;
+    void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    if (!view) {
         Fail("mapped file");
         return false;
     }
-    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
-    if (!view) {
-        Fail("file view");
-        return false;
-    }
-    ReportPath("mapped", reinterpret_cast<ULONG_PTR>(view), path);
+    char utf8[MAX_PATH * 3];
+    WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8, sizeof utf8, nullptr, nullptr);
+    fprintf(report, "mapped 0x%llx %s\n", (unsigned long long)reinterpret_cast<ULONG_PTR>(view), utf8);
     return true;
 }
 
@@ -119,13 +113,9 @@ DWORD WINAPI Wait(LPVOID) {
 bool StartWaitingThread() {
     DWORD id = 0;
     HANDLE thread = CreateThread(nullptr, 0, Wait, nullptr, 0, &id);
-    if (!thread) {
-        Fail("CreateThread");
-        return false;
-    }
-    CloseHandle(thread);
-    fprintf(report, "thread %lu\n", id);
-    return true;
+    if (!thread) Fail("CreateThread");
+    else CloseHandle(thread), fprintf(report, "thread %lu\n", id);
+    return thread != nullptr;
 }
 
 bool MakeKnown(const wchar_t* reportPath) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e_copy.h"
 #include "e2e_expect.h"
 #include "e2e_notices.h"
 #include "e2e_report.h"
@@ -26,43 +27,19 @@ const int kAllocations = 1051;
 
 using Row = std::vector<std::string>;
 
-// A key pressed with a modifier held, through the platform's input queue.
-void Keystroke(BYTE key, BYTE modifier = 0) {
-    if (modifier) keybd_event(modifier, 0, 0, 0);
-    keybd_event(key, 0, 0, 0);
-    keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
-    if (modifier) keybd_event(modifier, 0, KEYEVENTF_KEYUP, 0);
-    Sleep(100);
-}
-
-HWND Focused(HWND window) {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    return info.hwndFocus;
-}
-
 // Tab until the list has the focus, then Ctrl+C: the clipboard's text as
 // rows of tab-separated cells (none when the focus never came).
 std::vector<Row> CopyRows(HWND uses, int id) {
-    for (int i = 0; i < 4 && Focused(uses) != GetDlgItem(uses, id); ++i) Keystroke(VK_TAB);
+    for (int i = 0; i < 4 && Focused(uses) != GetDlgItem(uses, id); ++i) Keystroke(VK_TAB, 0, 100);
     if (!Check(Focused(uses) == GetDlgItem(uses, id), "uses: Tab reaches list " + std::to_string(id))) return {};
-    if (OpenClipboard(nullptr)) EmptyClipboard(), CloseClipboard();
+    ClearClipboard();
     Keystroke('C', VK_CONTROL);
-    for (DWORD start = Now(); !IsClipboardFormatAvailable(CF_UNICODETEXT) && Now() - start < 10000;) Sleep(10);
-    std::string text;
-    for (int tries = 0; tries < 100 && !OpenClipboard(nullptr); ++tries) Sleep(20);
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    if (const wchar_t* p = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) text = Utf8(p), GlobalUnlock(data);
-    CloseClipboard();
-    std::vector<Row> rows(1);
-    for (char c : text + "\r") {
-        if (rows.back().empty()) rows.back().emplace_back();
+    std::vector<Row> rows(1, Row(1));
+    for (char c : WaitClipboardText(10000)) {
         if (c == '\t') rows.back().emplace_back();
-        else if (c == '\r') rows.emplace_back();
+        else if (c == '\r') rows.emplace_back(1);
         else if (c != '\n') rows.back().back() += c;
     }
-    rows.pop_back();
     return rows;
 }
 
@@ -130,14 +107,15 @@ void CheckUses(HWND dialog, const Target& known) {
     if (HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, known.pid))
         GetModuleFileNameExW(process, nullptr, exe, MAX_PATH), CloseHandle(process);
     std::string exeBase = known.modules.empty() ? "" : Hex(known.modules[0].base);
-    Check(HasRow(allocations, "镜像", Utf8(exe), exeBase), "uses: the target's executable is 镜像 with its path",
-          exeBase + " " + Utf8(exe), "no such row");
-    Check(HasRow(allocations, "映射文件", known.mappedPath, Hex(known.mappedBase)),
-          "uses: the target's mapped file is 映射文件 with its path", Hex(known.mappedBase) + " " + known.mappedPath,
-          "no such row");
-    std::string thread = "线程ID:" + std::to_string(known.waitingThread);
-    Check(HasRow(allocations, "线程栈", thread), "uses: the target's thread's stack is 线程栈 with its ID", thread,
-          "no such row");
+    const struct {
+        const char* kind;
+        std::string detail, base, what;
+    } wanted[] = {{"镜像", Utf8(exe), exeBase, "executable is 镜像 with its path"},
+                  {"映射文件", known.mappedPath, Hex(known.mappedBase), "mapped file is 映射文件 with its path"},
+                  {"线程栈", "线程ID:" + std::to_string(known.waitingThread), "", "thread's stack is 线程栈 with its ID"}};
+    for (const auto& w : wanted)
+        Check(HasRow(allocations, w.kind, w.detail, w.base), "uses: the target's " + w.what, w.base + " " + w.detail,
+              "no such row");
 
     std::string total = summary.size() == 9 && summary[8].size() == 6 ? summary[8][2] : "<none>";
     CheckEq(Kilobytes(TableCommitted(dialog)), total, "uses: 总计's 已调拨 is the region table's committed regions");

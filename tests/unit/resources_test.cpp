@@ -630,24 +630,11 @@ std::string FirstLine(const std::string& name, const std::string& prefix = "") {
     return "";
 }
 
-// The version in the file VERSION, "MAJOR.MINOR.PATCH", as four numbers
-// (the fourth is 0); false when the file holds no such line.
-bool ReadVersionFile(std::string& text, uint32_t numbers[4]) {
-    text = FirstLine("VERSION");
-    unsigned major = 0, minor = 0, patch = 0;
-    char end = 0;
-    if (std::sscanf(text.c_str(), "%u.%u.%u%c", &major, &minor, &patch, &end) != 3) return false;
-    numbers[0] = major;
-    numbers[1] = minor;
-    numbers[2] = patch;
-    numbers[3] = 0;
-    return true;
-}
-
 TEST(Version, NumbersAndTextsAreTheVersionFileInChinesePrc) {
-    std::string versionText;
-    uint32_t version[4];
-    ASSERT_TRUE(ReadVersionFile(versionText, version)) << "VERSION: \"" << versionText << "\"";
+    // "MAJOR.MINOR.PATCH", the fourth number 0.
+    const std::string versionText = FirstLine("VERSION");
+    unsigned n[3] = {};
+    ASSERT_EQ(3, std::sscanf(versionText.c_str(), "%u.%u.%u", &n[0], &n[1], &n[2])) << "VERSION: " << versionText;
     ASSERT_TRUE(Res().ok) << Res().error;
     const Resource* res = Find(kVersionType, 1);
     ASSERT_NE(res, nullptr) << "no version resource";
@@ -660,8 +647,7 @@ TEST(Version, NumbersAndTextsAreTheVersionFileInChinesePrc) {
     Reader fixed(root.value);
     EXPECT_EQ(Hex(0xFEEF04BD), Hex(fixed.U32())) << "signature";
     fixed.U32();  // structure version
-    const uint32_t high = version[0] << 16 | version[1];
-    const uint32_t low = version[2] << 16 | version[3];
+    const uint32_t high = n[0] << 16 | n[1], low = n[2] << 16;
     EXPECT_EQ(Hex(high), Hex(fixed.U32())) << "file version, high part";
     EXPECT_EQ(Hex(low), Hex(fixed.U32())) << "file version, low part";
     EXPECT_EQ(Hex(high), Hex(fixed.U32())) << "product version, high part";
