@@ -342,6 +342,8 @@ LRESULT SendToOtherThread(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, s
 
 // ---- user32 -----------------------------------------------------------------
 
+BOOL InSendMessage(void);
+
 INT_PTR DialogBoxParamW(HINSTANCE, LPCWSTR templateName, HWND owner, DLGPROC proc, LPARAM param) {
     HWND dialog;
     std::function<void(HWND)> script;
@@ -1716,6 +1718,10 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return condition();
 }
 
+namespace {
+thread_local bool handlingSent = false;  // a procedure is handling a message another thread sent
+}  // namespace
+
 int DeliverSent() {
     std::thread::id self = std::this_thread::get_id();
     int n = 0;
@@ -1736,7 +1742,9 @@ int DeliverSent() {
             proc = pending->window->proc;
             hook = W().sentHook;
         }
+        handlingSent = true;
         LRESULT result = proc(pending->window, pending->msg, pending->wParam, pending->lParam);
+        handlingSent = false;
         if (hook) hook(pending->window, pending->msg);
         {
             std::lock_guard<std::mutex> lock(sendMutex);
@@ -2032,3 +2040,5 @@ int LiveGlobals() {
 }
 
 }  // namespace fake
+
+BOOL InSendMessage(void) { return fake::handlingSent; }

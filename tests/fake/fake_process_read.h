@@ -24,6 +24,7 @@ struct ProcessReading {
     std::vector<Thread> threads;
     ULONG_PTR peb = 0;
     std::map<ULONG_PTR, std::vector<BYTE>> memory;  // what ReadProcessMemory reads, by start
+    std::vector<std::pair<ULONG_PTR, SIZE_T>> reads;  // every ReadProcessMemory asked: address, size
 };
 // Cleared by Reset.
 ProcessReading& ReadingOf(DWORD pid);
