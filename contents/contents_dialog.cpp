@@ -236,6 +236,14 @@ int ReadShortest() {
     return n;
 }
 
+void WriteProgress(LPCWSTR what, ULONGLONG looked, ULONGLONG total) {
+    WCHAR done[DECIMAL64_UNITS], all[DECIMAL64_UNITS], line[NOTE_UNITS];
+    FormatDecimal(looked / 1024, done);
+    FormatDecimal(total / 1024, all);
+    wsprintfW(line, L"%s: 已读 %s / %s KB", what, done, all);
+    SetNote(line);
+}
+
 ContentsJob* StartJob(ContentsJobKind kind) {
     ContentsJob* job = NewContentsJob(kind, Contents.process, &Contents.layout, Contents.dialog, WM_CONTENTS_NEWS);
     if (!job) SetNote(L"内存不足");
@@ -250,16 +258,8 @@ void StartStrings() {
     if (!job) return;
     job->shortest = Contents.shortest;
     Contents.stringsJob = job;
-    SetNote(L"正在查找字符串...");
+    WriteProgress(L"正在查找字符串", 0, job->total);
     StartContentsJob(job);
-}
-
-void WriteProgress(LPCWSTR what, ULONGLONG looked, ULONGLONG total) {
-    WCHAR done[DECIMAL64_UNITS], all[DECIMAL64_UNITS], line[NOTE_UNITS];
-    FormatDecimal(looked / 1024, done);
-    FormatDecimal(total / 1024, all);
-    wsprintfW(line, L"%s: 已读 %s / %s KB", what, done, all);
-    SetNote(line);
 }
 
 void SelectBytesLine(ULONGLONG line);
@@ -386,7 +386,7 @@ void Contents_OnFind() {
     job->pattern = pattern;
     job->from = ContentsLineAt(Contents.layout, LineAfterSelection(), &line) ? line.address : Contents.layout.base;
     Contents.findJob = job;
-    SetNote(L"正在查找...");
+    WriteProgress(L"正在查找", 0, job->total);
     StartContentsJob(job);
 }
 
