@@ -24,6 +24,20 @@ void Begin(StringRun* run, ULONGLONG start) {
     run->characters = 0;
     run->units = 0;
     run->asciiOnly = TRUE;
+    run->lastEdge = FALSE;
+}
+
+// Whether a UTF-16 run is still ASCII text read two bytes at a time after
+// the unit (low, high): every unit two printable ASCII bytes, except that
+// the first may be a NUL and the text's first byte (text at an odd address)
+// and the last a text's last byte and its NUL (text of odd length).
+void JudgeAscii(StringRun* run, BYTE low, BYTE high) {
+    if (run->lastEdge) run->asciiOnly = FALSE;  // that unit was not the last
+    run->lastEdge = FALSE;
+    if (AsciiText(low) && AsciiText(high)) return;
+    if (run->characters == 0 && low == 0 && AsciiText(high)) return;
+    if (high == 0 && AsciiText(low)) run->lastEdge = TRUE;
+    else run->asciiOnly = FALSE;
 }
 
 void Keep(StringRun* run, WCHAR unit) {
@@ -128,10 +142,10 @@ void ScanUnit(StringScanner* scanner, ULONGLONG address, BYTE low, BYTE high, St
         return;
     }
     if (run.characters == 0) Begin(&run, address);
+    JudgeAscii(&run, low, high);
     Keep(&run, unit);
     run.characters++;
     run.end = address + 2;
-    run.asciiOnly = run.asciiOnly && AsciiText(low) && AsciiText(high);
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ struct StringRun {
     ULONGLONG end;           // one past its last byte
     ULONGLONG characters;
     DWORD units;
-    BOOL asciiOnly;          // UTF-16: every byte so far printable ASCII
+    BOOL asciiOnly;          // UTF-16: ASCII text read two bytes at a time, so far
+    BOOL lastEdge;           // UTF-16: the last unit is an ASCII character
     WCHAR kept[STRING_KEPT_UNITS];
 };
 

@@ -54,6 +54,8 @@ TEST(ContentsStrings, FindsEachKindOfRunPageByPage) {
         // 内存 is 85 51 58 5B: "QX[" and M's first byte are no ASCII string of their own
         {"utf-16, Chinese and Latin", 0x100, Utf16Le(u"内存Memory"), 4, true, "10100 UTF-16 8 内存Memory;"},
         {"ascii is not also utf-16", 0x200, "abcdefgh", 4, true, "10200 ASCII 8 abcdefgh;"},
+        {"nor when its length is odd", 0x200, "abcdefghi", 4, true, "10200 ASCII 9 abcdefghi;"},
+        {"nor at an odd address", 0x201, "abcdefghi", 4, true, "10201 ASCII 9 abcdefghi;"},
         {"shorter than the minimum", 0x300, "abc", 4, true, ""},
         {"the minimum lowered", 0x300, "abc", 3, true, "10300 ASCII 3 abc;"},
         {"a surrogate pair is one character", 0x400, Utf16Le(u"表𠀀情况"), 4, true, "10400 UTF-16 4 表𠀀情况;"},
@@ -107,8 +109,9 @@ TEST(ContentsLines, ColumnsAndLinesOfCommittedAndReservedRegions) {
     FreeContentsLayout(&layout);
 }
 
-// A process whose allocation at 0x20000000 has two readable pages, a guard
-// page, a no-access page and a reserved region; the fake would hand out
+// A process whose allocation at 0x20000000 has two readable pages (two
+// regions, read apart), a guard page, a no-access page and a reserved
+// region; the fake would hand out
 // the bytes of every committed page if asked.
 struct ContentsProcess : ::testing::Test {
     const DWORD pid = 4100;
@@ -119,15 +122,14 @@ struct ContentsProcess : ::testing::Test {
 
     void SetUp() override {
         fake::Reset();
-        const DWORD protects[] = {PAGE_READWRITE, PAGE_READWRITE | PAGE_GUARD, PAGE_NOACCESS};
-        const ULONG_PTR sizes[] = {2 * CONTENTS_PAGE, CONTENTS_PAGE, CONTENTS_PAGE};
+        const DWORD protects[] = {PAGE_READWRITE, PAGE_READONLY, PAGE_READWRITE | PAGE_GUARD, PAGE_NOACCESS};
         std::vector<RegionRecord> records;
         fake::Process& p = fake::AddProcess(pid);
         ULONG_PTR at = base;
-        for (int i = 0; i < 3; ++i) {
-            p.regions.push_back({at, sizes[i], PAGE_READWRITE, MEM_COMMIT, MEM_PRIVATE, protects[i]});
-            records.push_back({at, base, sizes[i], MEM_COMMIT, MEM_PRIVATE, PAGE_READWRITE});
-            at += sizes[i];
+        for (DWORD protect : protects) {
+            p.regions.push_back({at, CONTENTS_PAGE, PAGE_READWRITE, MEM_COMMIT, MEM_PRIVATE, protect});
+            records.push_back({at, base, CONTENTS_PAGE, MEM_COMMIT, MEM_PRIVATE, PAGE_READWRITE});
+            at += CONTENTS_PAGE;
         }
         p.regions.push_back({at, 0x4000, PAGE_READWRITE, MEM_RESERVE, MEM_PRIVATE, 0});
         records.push_back({at, base, 0x4000, MEM_RESERVE, MEM_PRIVATE, PAGE_READWRITE});
