@@ -28,16 +28,14 @@ void Begin(StringRun* run, ULONGLONG start) {
 }
 
 // Whether a UTF-16 run is still ASCII text read two bytes at a time after
-// the unit (low, high): every unit two printable ASCII bytes, except that
-// the first may be a NUL and the text's first byte (text at an odd address)
-// and the last a text's last byte and its NUL (text of odd length).
+// the unit (low, high): every unit two printable ASCII bytes, but for its
+// first and last, which may hold the text's edge (a NUL before text at an
+// odd address, after text of odd length, or any byte that follows it).
 void JudgeAscii(StringRun* run, BYTE low, BYTE high) {
     if (run->lastEdge) run->asciiOnly = FALSE;  // that unit was not the last
     run->lastEdge = FALSE;
     if (AsciiText(low) && AsciiText(high)) return;
-    if (run->characters == 0 && low == 0 && AsciiText(high)) return;
-    if (high == 0 && AsciiText(low)) run->lastEdge = TRUE;
-    else run->asciiOnly = FALSE;
+    if (run->characters > 0) run->lastEdge = TRUE;
 }
 
 void Keep(StringRun* run, WCHAR unit) {
@@ -126,8 +124,8 @@ void ScanUnit(StringScanner* scanner, ULONGLONG address, BYTE low, BYTE high, St
                 Keep(&run, first);
                 Keep(&run, unit);
             }
+            JudgeAscii(&run, 0, 0);
             run.characters++;
-            run.asciiOnly = FALSE;
             run.end = address + 2;
             return;
         }

@@ -44,7 +44,7 @@ struct StringRun {
     ULONGLONG characters;
     DWORD units;
     BOOL asciiOnly;          // UTF-16: ASCII text read two bytes at a time, so far
-    BOOL lastEdge;           // UTF-16: the last unit is an ASCII character
+    BOOL lastEdge;           // UTF-16: the last unit is not two ASCII bytes
     WCHAR kept[STRING_KEPT_UNITS];
 };
 

@@ -56,6 +56,7 @@ TEST(ContentsStrings, FindsEachKindOfRunPageByPage) {
         {"ascii is not also utf-16", 0x200, "abcdefgh", 4, true, "10200 ASCII 8 abcdefgh;"},
         {"nor when its length is odd", 0x200, "abcdefghi", 4, true, "10200 ASCII 9 abcdefghi;"},
         {"nor at an odd address", 0x201, "abcdefghi", 4, true, "10201 ASCII 9 abcdefghi;"},
+        {"nor before a byte that is not text", 0x200, "abcdefgh\x7F", 4, true, "10200 ASCII 8 abcdefgh;"},
         {"shorter than the minimum", 0x300, "abc", 4, true, ""},
         {"the minimum lowered", 0x300, "abc", 3, true, "10300 ASCII 3 abc;"},
         {"a surrogate pair is one character", 0x400, Utf16Le(u"表𠀀情况"), 4, true, "10400 UTF-16 4 表𠀀情况;"},
