@@ -75,10 +75,11 @@ BOOL FindInBytes(FindScanner* scanner, ULONGLONG address, const BYTE* bytes, siz
     if (address != s.next || !readable) s.tailSize = 0;
     s.next = address + size;
     if (!readable || s.pattern.longest == 0) return FALSE;
-    // Positions in the tail and these bytes, each a possible start.
+    // Starts in the tail (a match that began in the bytes fed before),
+    // one by one.
     ULONGLONG origin = address - s.tailSize;
     size_t total = s.tailSize + size;
-    for (size_t at = 0; at < total; ++at) {
+    for (size_t at = 0; at < s.tailSize; ++at) {
         ULONGLONG where = origin + at;
         if (where < from) continue;
         if (where >= before) break;
@@ -87,6 +88,31 @@ BOOL FindInBytes(FindScanner* scanner, ULONGLONG address, const BYTE* bytes, siz
                 *found = where;
                 return TRUE;
             }
+    }
+    // Starts in these bytes: each form's first byte looked for with memchr,
+    // the earliest match of the two forms taken.
+    BOOL any = FALSE;
+    ULONGLONG best = 0;
+    size_t first = from > address ? static_cast<size_t>(from - address < size ? from - address : size) : 0;
+    for (int form = 0; form < 2; ++form) {
+        size_t length = s.pattern.length[form];
+        const BYTE* want = s.pattern.bytes[form];
+        if (!length || size < length || first > size - length) continue;
+        const BYTE* end = bytes + size - length + 1;
+        for (const BYTE* p = bytes + first; p < end; ++p) {
+            p = static_cast<const BYTE*>(memchr(p, want[0], static_cast<size_t>(end - p)));
+            if (!p || address + static_cast<size_t>(p - bytes) >= before) break;
+            if (memcmp(p, want, length) == 0) {
+                ULONGLONG where = address + static_cast<size_t>(p - bytes);
+                if (!any || where < best) best = where;
+                any = TRUE;
+                break;
+            }
+        }
+    }
+    if (any) {
+        *found = best;
+        return TRUE;
     }
     // Keep the last longest - 1 bytes for a match that goes on.
     size_t keep = s.pattern.longest - 1;

@@ -17,7 +17,23 @@ const WORD TextBlocks[][2] = {
     {0xFE30, 0xFE4F}, {0xFF01, 0xFFEE},
 };
 
-BOOL AsciiText(BYTE b) { return (b >= 0x20 && b <= 0x7E) || b == '\t'; }
+// The units of TextBlocks (and tab) as one bit each, so that judging a unit
+// costs one look-up: the finder judges every two bytes of an allocation.
+struct UnitBits {
+    DWORD bits[0x10000 / 32];
+};
+
+constexpr UnitBits MakeUnitBits() {
+    UnitBits u = {};
+    u.bits['\t' / 32] |= 1u << ('\t' % 32);
+    for (const auto& block : TextBlocks)
+        for (DWORD unit = block[0]; unit <= block[1]; ++unit) u.bits[unit / 32] |= 1u << (unit % 32);
+    return u;
+}
+
+constexpr UnitBits TextUnits = MakeUnitBits();
+
+inline BOOL AsciiText(BYTE b) { return (b >= 0x20 && b <= 0x7E) || b == '\t'; }
 
 void Begin(StringRun* run, ULONGLONG start) {
     run->start = start;
@@ -103,7 +119,7 @@ void EndRuns(StringScanner* scanner, StringList* list) {
 void ScanAscii(StringScanner* scanner, ULONGLONG address, BYTE b, StringList* list) {
     StringRun& run = scanner->ascii;
     if (!AsciiText(b)) {
-        Finish(scanner, &run, STRING_ASCII, list);
+        if (run.characters) Finish(scanner, &run, STRING_ASCII, list);
         return;
     }
     if (run.characters == 0) Begin(&run, address);
@@ -136,7 +152,7 @@ void ScanUnit(StringScanner* scanner, ULONGLONG address, BYTE low, BYTE high, St
         return;
     }
     if (!IsStringUnit(unit)) {
-        Finish(scanner, &run, STRING_UTF16, list);
+        if (run.characters) Finish(scanner, &run, STRING_UTF16, list);
         return;
     }
     if (run.characters == 0) Begin(&run, address);
@@ -148,12 +164,7 @@ void ScanUnit(StringScanner* scanner, ULONGLONG address, BYTE low, BYTE high, St
 
 }  // namespace
 
-BOOL IsStringUnit(WORD unit) {
-    if (unit == '\t') return TRUE;
-    for (const auto& block : TextBlocks)
-        if (unit >= block[0] && unit <= block[1]) return TRUE;
-    return FALSE;
-}
+BOOL IsStringUnit(WORD unit) { return (TextUnits.bits[unit / 32] >> (unit % 32)) & 1; }
 
 void StartStringScan(StringScanner* scanner, int shortest) {
     memset(scanner, 0, sizeof *scanner);
@@ -165,9 +176,14 @@ void ScanStrings(StringScanner* scanner, ULONGLONG address, const BYTE* bytes, s
     if (address != scanner->next || !readable) EndRuns(scanner, list);
     scanner->next = address + size;
     if (!readable) return;
-    for (size_t i = 0; i < size; ++i) {
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        // Zeros between strings, as memory mostly holds, are passed over.
+        if (!scanner->ascii.characters && !scanner->utf16.characters && !scanner->highSurrogate)
+            while (i + 1 < size && bytes[i] == 0 && bytes[i + 1] == 0) i += 2;
+        if (i + 1 >= size) break;
         ScanAscii(scanner, address + i, bytes[i], list);
-        if (i % 2 == 1) ScanUnit(scanner, address + i - 1, bytes[i - 1], bytes[i], list);
+        ScanAscii(scanner, address + i + 1, bytes[i + 1], list);
+        ScanUnit(scanner, address + i, bytes[i], bytes[i + 1], list);
     }
 }
 
