@@ -165,6 +165,23 @@ TEST_F(ContentsProcess, ReadsOnlyCommittedPagesWithoutGuardOrNoAccess) {
     EXPECT_FALSE(fake::ReadingOf(pid).reads.empty());
 }
 
+// Stopped while its thread waits in its first query: the worker reads that
+// piece at most, and ending the job leaves no thread behind.
+TEST_F(ContentsProcess, AStoppedJobReadsNoFurtherAndLeavesNoThread) {
+    ContentsJob* job = Run(CONTENTS_STRINGS_JOB);
+    job->shortest = 4;
+    fake::Hold held("VirtualQueryEx");
+    ASSERT_TRUE(StartContentsJob(job));
+    ASSERT_TRUE(held.WaitReached());
+    EnterCriticalSection(&job->lock);
+    job->stop = TRUE;
+    LeaveCriticalSection(&job->lock);
+    held.Release();
+    EndContentsJob(job);
+    EXPECT_LE(fake::ReadingOf(pid).reads.size(), 1u) << fake::ReadingOf(pid).reads.size();
+    EXPECT_EQ(0, fake::OpenThreadHandles());
+}
+
 TEST_F(ContentsProcess, FindsTextAndHexFromAfterTheSelectionThenFromTheStart) {
     const struct {
         const char* text;
