@@ -80,7 +80,7 @@ std::string ExpectedBytes(HANDLE target) {
     SIZE_T read = 0;
     if (!ReadProcessMemory(target, reinterpret_cast<LPCVOID>(kBase), bytes.data(), bytes.size(), &read)) return "";
     std::string out = "地址\t十六进制\t文本\r\n";
-    for (ULONGLONG line = 0; line < 0x300; ++line) {
+    for (size_t line = 0; line < 0x300; ++line) {
         std::string hex, text;
         for (int i = 0; i < 16; ++i) {
             char pair[4];
