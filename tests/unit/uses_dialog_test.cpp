@@ -84,7 +84,7 @@ protected:
                    {0x10000, 0x10000, 0x1000, MEM_COMMIT, MEM_PRIVATE, PAGE_READWRITE},
                    {0x11000, 0x10000, 0xF000, MEM_RESERVE, MEM_PRIVATE, PAGE_READWRITE},
                    {0x20000, 0x20000, 0x1000, MEM_COMMIT, MEM_IMAGE, PAGE_EXECUTE_WRITECOPY}};
-        WalkedRegions = {records.data(), records.size(), records.size(), TRUE};
+        WalkedRegions = {records.data(), records.size(), records.size(), TRUE, 0};
         SelectedPid = 4321;
         processDialog = fake::NewDialog(IDD_PROCESS_MEMORY, ProcessMemoryDialog);
         fake::Control& table = fake::Item(processDialog, IDC_REGIONS);
