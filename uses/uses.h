@@ -58,7 +58,8 @@ struct UseTable {
     size_t count;
     UseSum sums[USE_SUMMARY_ROWS];
     // FALSE when the process could not be opened any more (or its PID names
-    // another process by now): the kinds then come from the region types alone (镜像, 映射文件 without 详情, 私有数据).
+    // another process by now): the kinds then come from the region types
+    // alone (镜像, 映射文件 without 详情, 私有数据).
     BOOL processRead;
 };
 
