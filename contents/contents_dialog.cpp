@@ -608,8 +608,8 @@ INT_PTR Contents_OnInitDialog(HWND dialog) {
     ShowStringCount();
     LayOut(dialog);
     CenterOnScreen(dialog);
-    if (!Contents.process) SetNote(L"无法打开进程, 内容无法读取");
-    else if (Contents.ended) SetNote(L"进程已结束");
+    if (Contents.ended) SetNote(L"进程已结束");
+    else if (!Contents.process) SetNote(L"无法打开进程, 内容无法读取");
     else if (!Contents.cache) SetNote(L"内存不足");
     StartStrings();
     return TRUE;
@@ -674,7 +674,14 @@ void ShowContentsDialog(HWND owner, const Allocation& allocation) {
     Contents.shortest = STRING_MIN_DEFAULT;
     Contents.cache = static_cast<CachedPage*>(calloc(CACHE_PAGES, sizeof(CachedPage)));
     Contents.process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, SelectedPid);
-    Contents.ended = Contents.process && ProcessEnded(Contents.process);
+    // Only the walked process is read: one created at another time has the
+    // PID of the walked one, which has ended.
+    if (Contents.process && ProcessCreationTime(Contents.process) != WalkedRegions.created) {
+        CloseHandle(Contents.process);
+        Contents.process = nullptr;
+        Contents.ended = TRUE;
+    }
+    Contents.ended = Contents.ended || (Contents.process && ProcessEnded(Contents.process));
     WriteCaption(allocation);
     Contents.opening = TRUE;
     DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_CONTENTS), owner, ContentsDialog, 0);

@@ -47,6 +47,11 @@ static BOOL MapHeld = FALSE;
 static BOOL HeldMapAnnounces = FALSE;
 static BOOL ClosedDuringWalk = FALSE;
 
+// Whether this opening of the dialog has ended (its close handled). A
+// notice shown from the dialog's own handling lets messages through, among
+// them another program's WM_CLOSE: what follows the notice stops then.
+static BOOL DialogEnded = FALSE;
+
 static int WalkForDialog() {
     Walking = TRUE;
     MapHeld = FALSE;
@@ -79,6 +84,7 @@ static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
     // dialog state it would reset, nor under an open browser.
     if (Walking || BrowserOpen) return FALSE;
     ProcessMemoryWindow = dialog;
+    DialogEnded = FALSE;
     MapWanted = FALSE;
     FirstPaintSeen = FALSE;
     FirstPassOwed = FALSE;
@@ -138,7 +144,8 @@ static void OpenBrowser(HWND dialog, int templateId, DLGPROC procedure) {
 // Both walks again. A failure is told and the dialog stays; the map is asked
 // for only when the region lists were rebuilt.
 static void ProcessMemory_OnRefresh(HWND dialog) {
-    if (!ShowCounters()) ShowCodedError(dialog, L"显示简单信息有错误发生\n错误码:0x%08x");
+    if (!ShowCounters() && !DialogEnded) ShowCodedError(dialog, L"显示简单信息有错误发生\n错误码:0x%08x");
+    if (DialogEnded) return;  // closed while a notice was up
     int walked = WalkForDialog();
     if (ClosedDuringWalk) return;
     if (walked) {
@@ -185,6 +192,7 @@ static INT_PTR ProcessMemory_OnClose(HWND dialog) {
         ClosedDuringWalk = TRUE;
         StopRegionWalk();
     }
+    DialogEnded = TRUE;
     EndDialog(dialog, 0);
     return TRUE;
 }

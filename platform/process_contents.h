@@ -22,9 +22,6 @@
 #define LVM_GETCOUNTPERPAGE 0x1028
 #define LVM_GETSELECTEDCOUNT 0x1032
 
-// Whether the message being handled was sent by another thread.
-BOOL InSendMessage(void);
-
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
 
 #endif  // _WIN32

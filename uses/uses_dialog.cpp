@@ -4,9 +4,9 @@
 // filtering and sorting 20,000 allocations only reorders an index array.
 //
 // Every message is checked before anything is read through it: a
-// notification only when it names one of this dialog's two lists, by number
-// and by window, and a row index only when it lies among the rows the list
-// shows now.
+// notification only when it comes from this thread and names one of this
+// dialog's two lists, by number and by window, and a row index only when it
+// lies among the rows the list shows now.
 #include "uses/uses_dialog.h"
 
 #include <stdlib.h>
@@ -61,11 +61,14 @@ int DialogUnitsDown(HWND dialog, int units) {
     return r.bottom;
 }
 
-// Whether a notification comes from one of this dialog's lists: its number
+// Whether a notification comes from one of this dialog's lists: it was not
+// sent by another thread (the lists notify from this one, and the platform
+// does not carry a WM_NOTIFY's header across programs, so another
+// program's lParam is an address in its own space, not ours), its number
 // (wParam) names the list, and the header it points to names that list's
-// window and number. Nothing else of lParam is read before this holds.
+// window and number. lParam is read only once all the rest holds.
 BOOL FromOwnList(HWND dialog, WPARAM wParam, LPARAM lParam, UsesList* list) {
-    if (dialog != Uses.dialog || lParam == 0) return FALSE;
+    if (dialog != Uses.dialog || lParam == 0 || InSendMessage()) return FALSE;
     if (wParam == IDC_USES_SUMMARY) *list = USES_SUMMARY;
     else if (wParam == IDC_USES_ALLOCATIONS) *list = USES_ALLOCATIONS;
     else return FALSE;
@@ -334,7 +337,8 @@ void ShowUsesDialog(HWND processDialog) {
     InitCommonControlsEx(&controls);
     Uses = UsesWindow();
     Uses.owner = processDialog;
-    Uses.built = BuildUseTable(SelectedPid, WalkedRegions.records, WalkedRegions.count, &Uses.view.table);
+    Uses.built = BuildUseTable(SelectedPid, WalkedRegions.created, WalkedRegions.records, WalkedRegions.count,
+                               &Uses.view.table);
     Uses.built = InitUsesView(&Uses.view) && Uses.built;
     Uses.opening = TRUE;
     DialogBoxParamW(ModuleInstance, MAKEINTRESOURCEW(IDD_USES), processDialog, UsesDialog, 0);

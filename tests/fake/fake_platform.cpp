@@ -106,6 +106,7 @@ struct World {
     DWORD iccFlags = 0;
     std::map<int, int> iconLoads;
     int failThreads = 0;
+    ULONGLONG creations = 0;  // the last creation time given to a process
     DWORD threadStartError = 0;
     struct Thread {
         LPTHREAD_START_ROUTINE routine;
@@ -139,6 +140,7 @@ HGDIOBJ__ stockPen = {PS_SOLID, 1, 0, false, true};
 HICON__ icons[1] = {{138}};
 
 thread_local DWORD lastError = 0;
+thread_local bool handlingSent = false;  // a procedure runs a message sent from another thread
 std::atomic<int> foreverWaits(0);  // threads in WaitForSingleObject with INFINITE
 
 KernelHandle* AsKernel(HANDLE h) {
@@ -240,6 +242,21 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
         c.itemCount = static_cast<int>(wParam);
         c.selected.clear();
         return TRUE;
+    case LVM_SETITEMSTATE: {  // the selected state only; row -1 is every row
+        const LVITEMW* item = reinterpret_cast<const LVITEMW*>(lParam);
+        int row = static_cast<int>(wParam);
+        if (!(item->stateMask & LVIS_SELECTED) || row < -1 || row >= c.itemCount) return TRUE;
+        for (int i = row < 0 ? 0 : row; i < (row < 0 ? c.itemCount : row + 1); ++i) {
+            if (item->state & LVIS_SELECTED) c.selected.insert(i);
+            else c.selected.erase(i);
+        }
+        return TRUE;
+    }
+    case LVM_GETNEXTITEM: {  // LVNI_SELECTED: the next selected row after wParam
+        if (!(lParam & LVNI_SELECTED)) return -1;
+        auto next = c.selected.upper_bound(static_cast<int>(wParam));
+        return next == c.selected.end() ? -1 : *next;
+    }
     case LVM_INSERTCOLUMNW: {
         const LVCOLUMNW* column = reinterpret_cast<const LVCOLUMNW*>(lParam);
         c.columns.push_back(ToU16(column->pszText));
@@ -343,8 +360,6 @@ LRESULT SendToOtherThread(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, s
 }  // namespace
 
 // ---- user32 -----------------------------------------------------------------
-
-BOOL InSendMessage(void);
 
 INT_PTR DialogBoxParamW(HINSTANCE, LPCWSTR templateName, HWND owner, DLGPROC proc, LPARAM param) {
     HWND dialog;
@@ -525,16 +540,31 @@ BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageW(const MSG* msg) { return SendMessageW(msg->hwnd, msg->message, msg->wParam, msg->lParam); }
 
-// Keyboard navigation is not modelled: a message for the dialog or one of
-// its controls is dispatched and counts as handled.
+// A message for the dialog or one of its controls counts as handled. The
+// dialog keys are the dialog's, as the platform's dialog manager takes them
+// (the lists want none of them): Escape sends it IDCANCEL, Enter IDOK (the
+// fake does not know the templates' default buttons), Tab moves the focus,
+// which the fake does not track; the control sees none of them. Anything
+// else is dispatched.
 BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
     {
         std::lock_guard<std::recursive_mutex> lock(W().m);
         if (!IsLiveWindow(dialog) || (msg->hwnd != dialog && msg->hwnd->parent != dialog)) return FALSE;
     }
+    if (msg->message == WM_KEYDOWN && (msg->wParam == VK_ESCAPE || msg->wParam == VK_RETURN)) {
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(msg->wParam == VK_ESCAPE ? IDCANCEL : IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(msg->hwnd == dialog ? nullptr : msg->hwnd));
+        return TRUE;
+    }
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB) return TRUE;
     DispatchMessageW(msg);
     return TRUE;
 }
+
+// Inside a message another thread sent, messages this thread sends itself
+// (a control's notification among them) count as sent by another thread
+// too, as under Wine.
+BOOL InSendMessage(void) { return handlingSent; }
 
 HWND GetActiveWindow(void) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
@@ -1013,6 +1043,20 @@ BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
     return TRUE;
 }
 
+// Only the creation time is kept.
+BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel, LPFILETIME user) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(process);
+    fake::Process* p = ProcessOf(k);
+    if (!p || k->kind != Kind::Process || !(k->access & (MORVANE_ACCESS_LIMITED | PROCESS_QUERY_INFORMATION))) {
+        lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    *creation = {static_cast<DWORD>(p->created), static_cast<DWORD>(p->created >> 32)};
+    *exit = *kernel = *user = {0, 0};
+    return TRUE;
+}
+
 // Ordinal, with ASCII letters folded when case is ignored.
 int CompareStringOrdinal(LPCWSTR a, int aLength, LPCWSTR b, int bLength, BOOL ignoreCase) {
     size_t na = aLength < 0 ? static_cast<size_t>(lstrlenW(a)) : static_cast<size_t>(aLength);
@@ -1392,6 +1436,7 @@ Process& AddProcess(DWORD pid) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     if (!W().processes.count(pid)) W().processOrder.push_back(pid);
     W().processes[pid] = Process();
+    W().processes[pid].created = ++W().creations;
     return W().processes[pid];
 }
 
@@ -1729,10 +1774,6 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return condition();
 }
 
-namespace {
-thread_local bool handlingSent = false;  // a procedure is handling a message another thread sent
-}  // namespace
-
 int DeliverSent() {
     std::thread::id self = std::this_thread::get_id();
     int n = 0;
@@ -1753,9 +1794,10 @@ int DeliverSent() {
             proc = pending->window->proc;
             hook = W().sentHook;
         }
+        bool outer = handlingSent;
         handlingSent = true;
         LRESULT result = proc(pending->window, pending->msg, pending->wParam, pending->lParam);
-        handlingSent = false;
+        handlingSent = outer;
         if (hook) hook(pending->window, pending->msg);
         {
             std::lock_guard<std::mutex> lock(sendMutex);
@@ -2051,5 +2093,3 @@ int LiveGlobals() {
 }
 
 }  // namespace fake
-
-BOOL InSendMessage(void) { return fake::handlingSent; }
