@@ -55,3 +55,21 @@
 #define IDC_USES_SUMMARY 1050
 #define IDC_USES_ALLOCATIONS 1051
 #define IDC_USES_NOTE 1052
+
+// UsesDialog's way to ContentsDialog ("内存内容"), and ContentsDialog: the
+// bytes and strings lists, the note line, find, 转到, 刷新 and the strings'
+// shortest length and filter
+#define IDC_USES_CONTENTS 1053
+#define IDD_CONTENTS 160
+#define IDC_CONTENTS_BYTES 1070
+#define IDC_CONTENTS_STRINGS 1071
+#define IDC_CONTENTS_NOTE 1072
+#define IDC_CONTENTS_FIND_TEXT 1073
+#define IDC_CONTENTS_FIND 1074
+#define IDC_CONTENTS_HEX 1075
+#define IDC_CONTENTS_GOTO_TEXT 1076
+#define IDC_CONTENTS_GOTO 1077
+#define IDC_CONTENTS_REFRESH 1078
+#define IDC_CONTENTS_SHORTEST 1079
+#define IDC_CONTENTS_FILTER 1080
+#define IDC_CONTENTS_COUNT 1081

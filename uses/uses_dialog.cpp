@@ -12,6 +12,7 @@
 #include <stdlib.h>
 
 #include "app/shell.h"
+#include "contents/contents_dialog.h"
 #include "inspect/inspect.h"
 #include "inspect/region_records.h"
 #include "uses/uses_view.h"
@@ -29,6 +30,7 @@ const int ListGap = 4;
 const int NoteBand = 14;
 const int NoteMargin = 4;
 const int NoteHeight = 9;
+const int ContentsBand = 18;  // the 查看内容 button's row under the allocations
 
 const int SummaryWidths[USES_SUMMARY_COLUMNS] = {60, 70, 70, 70, 40, 70};
 const int AllocationWidths[USES_ALLOCATION_COLUMNS] = {62, 56, 56, 28, 40, 84, 38, 140};
@@ -117,10 +119,13 @@ void LayOut(HWND dialog) {
     if (summary > height) summary = height;
     int top = summary + DialogUnitsDown(dialog, ListGap);
     int band = HasNote(dialog) ? DialogUnitsDown(dialog, NoteBand) : 0;
-    int rest = height - top - band;
+    int buttons = DialogUnitsDown(dialog, ContentsBand);
+    int rest = height - top - band - buttons;
     MoveWindow(Uses.summary, 0, 0, width, summary, TRUE);
     MoveWindow(Uses.allocations, 0, top, width, rest > 0 ? rest : 0, TRUE);
     int margin = DialogUnitsAcross(dialog, NoteMargin);
+    MoveWindow(GetDlgItem(dialog, IDC_USES_CONTENTS), margin, height - band - buttons + DialogUnitsDown(dialog, 2),
+               DialogUnitsAcross(dialog, 60), DialogUnitsDown(dialog, 14), TRUE);
     MoveWindow(GetDlgItem(dialog, IDC_USES_NOTE), margin, height - band + DialogUnitsDown(dialog, 2),
                width - 2 * margin > 0 ? width - 2 * margin : 0, band ? DialogUnitsDown(dialog, NoteHeight) : 0, TRUE);
 }
@@ -309,8 +314,18 @@ INT_PTR Uses_OnInitDialog(HWND dialog) {
     return TRUE;
 }
 
+// 查看内容: the bytes and strings of the selected allocation; nothing with
+// none selected (or a free one, which ShowContentsDialog turns down).
+void Uses_OnShowContents(HWND dialog) {
+    LRESULT position = SendMessageW(Uses.allocations, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED);
+    size_t item;
+    if (position < 0 || !UsesItemAt(Uses.view, USES_ALLOCATIONS, static_cast<size_t>(position), &item)) return;
+    ShowContentsDialog(dialog, Uses.view.table.allocations[item]);
+}
+
 INT_PTR Uses_OnCommand(HWND dialog, WPARAM wParam) {
     if (LOWORD(wParam) == IDCANCEL && dialog == Uses.dialog) EndDialog(dialog, IDCANCEL);  // Escape
+    if (LOWORD(wParam) == IDC_USES_CONTENTS && dialog == Uses.dialog) Uses_OnShowContents(dialog);
     return TRUE;
 }
 

@@ -38,6 +38,8 @@
 // target and checked against it; timed on 20,000 allocations.
 void CheckUses(HWND dialog, const Target& known);
 void MeasureUses(HWND query, const std::wstring& targetExe);
+void CheckContents(HWND dialog, const Target& known);
+void MeasureContents(HWND query, const std::wstring& targetExe);
 // e2e_messages.cpp: junk private messages to every window while the module
 // dialog of `dialog` lists; the list must still come to `want`.
 void CheckForeignMessages(HWND dialog, const std::vector<std::string>& want);
@@ -611,6 +613,8 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
 
     CheckUses(dialog, known);
     DrainMapNotices(1000);
+    CheckContents(dialog, known);
+    DrainMapNotices(1000);
 
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     Check(WaitGone(dialog, 5000), "process dialog: closed by its close box");
@@ -626,6 +630,7 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
         MeasureRegionTable(query, targetExe);
         MeasureMapPass(query, targetExe);
         MeasureUses(query, targetExe);
+        MeasureContents(query, targetExe);
     }
 
     PostMessageW(query, WM_CLOSE, 0, 0);

@@ -12,6 +12,8 @@
 // MODE "commit":  1.5 GB committed below 2 GB (never touched).
 // MODE "allocations": 20,000 allocations of 64 KB committed whole, below
 //                 4 GB: 20,000 regions that are 20,000 allocations.
+// MODE "contents": one 64 MB allocation at 0x30000000 committed whole and
+//                 full of text lines, for the timed "内存内容" runs.
 //
 // It writes REPORT (UTF-8, one record a line: its PID, its regions, then
 // every module as its own psapi sees it, in "known" mode the mapped file as
@@ -118,7 +120,41 @@ bool StartWaitingThread() {
     return thread != nullptr;
 }
 
+// The allocation the "内存内容" checks read, at 0x20500000: known bytes and
+// strings in its first two pages, a guard page after them, the rest
+// reserved.
+bool MakeContents() {
+    BYTE* p = static_cast<BYTE*>(VirtualAlloc(reinterpret_cast<void*>(0x20500000), 0x10000, MEM_RESERVE, PAGE_READWRITE));
+    DWORD old;
+    if (p != reinterpret_cast<BYTE*>(0x20500000) || !VirtualAlloc(p, 0x3000, MEM_COMMIT, PAGE_READWRITE)) {
+        Fail("contents allocation");
+        return false;
+    }
+    memcpy(p + 0x10, "Morvane e2e bytes", 17);
+    memcpy(p + 0x100, L"内存内容测试", 12);
+    memcpy(p + 0xFF8, "CrossPageString", 15);
+    for (int i = 0; i < 256; ++i) p[0x1800 + i] = static_cast<BYTE>(i);
+    if (!VirtualProtect(p + 0x2000, 0x1000, PAGE_READWRITE | PAGE_GUARD, &old)) {
+        Fail("guard page");
+        return false;
+    }
+    return true;
+}
+
+// 64 MB of numbered text lines, one each 128 bytes, zeros between them.
+bool MakeBigContents() {
+    const SIZE_T size = 64 << 20;
+    char* p = static_cast<char*>(VirtualAlloc(reinterpret_cast<void*>(0x30000000), size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (!p) {
+        Fail("64 MB allocation");
+        return false;
+    }
+    for (SIZE_T at = 0; at < size; at += 128) snprintf(p + at, 100, "Morvane strings line %08lu of the 64 MB test", static_cast<unsigned long>(at / 128));
+    return true;
+}
+
 bool MakeKnown(const wchar_t* reportPath) {
+    if (!MakeContents()) return false;
     for (const KnownRegion& r : kKnown) {
         if (!Place(r)) return false;
     }
@@ -226,6 +262,7 @@ int wmain(int argc, wchar_t** argv) {
     if (wcscmp(argv[2], L"known") == 0) ok = MakeKnown(argv[1]);
     else if (wcscmp(argv[2], L"regions") == 0) ok = MakeManyRegions();
     else if (wcscmp(argv[2], L"commit") == 0) ok = MakeBigCommit();
+    else if (wcscmp(argv[2], L"contents") == 0) ok = MakeBigContents();
     else if (wcscmp(argv[2], L"allocations") == 0) ok = PlaceBelow(0x10000000, 0xF0000000, 20000, 0x10000, 0x10000);
     else ok = false;
     ok = ok && ReportModules();

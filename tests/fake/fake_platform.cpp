@@ -71,6 +71,8 @@ struct KernelHandle {
     std::condition_variable cv;
     bool manual = true;
     bool signalled = false;
+    // threads: set when the routine has returned
+    std::shared_ptr<std::atomic<bool>> threadDone;
 };
 
 struct BlockWalk {
@@ -1124,6 +1126,14 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         std::lock_guard<std::recursive_mutex> lock(W().m);
         k = AsKernel(handle);
     }
+    // A thread's handle is signalled when the thread has ended.
+    if (k && k->kind == Kind::Thread && k->threadDone) {
+        for (DWORD waited = 0; !*k->threadDone; ++waited) {
+            if (milliseconds != INFINITE && waited >= milliseconds) return WAIT_TIMEOUT;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return WAIT_OBJECT_0;
+    }
     if (!k || k->kind != Kind::Event) return WAIT_FAILED;
     std::unique_lock<std::mutex> lock(k->m);
     if (milliseconds == INFINITE) {
@@ -1191,6 +1201,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
     }
     KernelHandle* k = NewHandle(Kind::Thread);
     auto done = std::make_shared<std::atomic<bool>>(false);
+    k->threadDone = done;
     DWORD startError = W().threadStartError;
     W().threads.push_back({start, std::thread([start, param, done, startError] {
                                lastError = startError;

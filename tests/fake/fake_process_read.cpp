@@ -1,6 +1,8 @@
 // The fake's world for reading another process. See fake_process_read.h.
 #include "tests/fake/fake_process_read.h"
 
+#include "platform/process_contents.h"
+
 #include <string.h>
 
 #include <algorithm>
@@ -96,6 +98,7 @@ BOOL ReadProcessMemory(HANDLE process, LPCVOID address, LPVOID buffer, SIZE_T si
     std::lock_guard<std::recursive_mutex> lock(fake::WorldLock());
     fake::ProcessReading* p = Opened(process, PROCESS_VM_READ);
     ULONG_PTR start = reinterpret_cast<ULONG_PTR>(address);
+    if (p) p->reads.push_back({start, size});
     auto block = p ? p->memory.upper_bound(start) : decltype(p->memory.end())();
     if (!p || block == p->memory.begin()) return FALSE;
     --block;
@@ -103,6 +106,13 @@ BOOL ReadProcessMemory(HANDLE process, LPCVOID address, LPVOID buffer, SIZE_T si
     if (offset > block->second.size() || size > block->second.size() - offset) return FALSE;
     memcpy(buffer, block->second.data() + offset, size);
     *read = size;
+    return TRUE;
+}
+
+// A handle of a process that is gone answers an exit code of 0.
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD code) {
+    std::lock_guard<std::recursive_mutex> lock(fake::WorldLock());
+    *code = Opened(process, PROCESS_QUERY_INFORMATION) ? STILL_ACTIVE : 0;
     return TRUE;
 }
 

@@ -29,6 +29,7 @@ struct ProcessReading {
     ULONG_PTR peb = 0;
     ULONG_PTR peb32 = 0;  // a WoW64 process's 32-bit PEB (ProcessWow64Information)
     std::map<ULONG_PTR, std::vector<BYTE>> memory;  // what ReadProcessMemory reads, by start
+    std::vector<std::pair<ULONG_PTR, SIZE_T>> reads;  // every ReadProcessMemory asked: address, size
 };
 // Cleared by Reset.
 ProcessReading& ReadingOf(DWORD pid);

@@ -356,8 +356,29 @@ const ExpectedTemplate kProcessMemoryDialog = {135, "进程虚拟内存信息", 
 // list views of one selected row and of many.
 const ExpectedTemplate kUsesDialog = {155, "内存用途", 520, 300, {
     {1050, kNamed, "syslistview32", "", 0x5081100D, 0, 0, 520, 86},
-    {1051, kNamed, "syslistview32", "", 0x50811009, 0, 90, 520, 196},
+    {1051, kNamed, "syslistview32", "", 0x50811009, 0, 90, 520, 178},
+    {1053, kButtonClass, nullptr, "查看内容", kButton, 4, 271, 60, 14},
     {1052, kStaticClass, nullptr, "", kLabel, 4, 289, 512, 9},
+}, 0x80CD0048};
+
+// Resizable; edit boxes with a border, a check box, two virtual report list
+// views of many rows.
+const uint32_t kInB = kIn | 0x00800000;
+const ExpectedTemplate kContentsDialog = {160, "内存内容", 600, 320, {
+    {1073, kEditClass, nullptr, "", kInB, 4, 4, 120, 12},
+    {1075, kButtonClass, nullptr, "十六进制字节", 0x50010003, 128, 5, 60, 10},
+    {1074, kButtonClass, nullptr, "查找", kDefault, 192, 3, 40, 14},
+    {1076, kEditClass, nullptr, "", kInB, 244, 4, 80, 12},
+    {1077, kButtonClass, nullptr, "转到", kButton, 328, 3, 40, 14},
+    {1078, kButtonClass, nullptr, "刷新", kButton, 380, 3, 40, 14},
+    {1081, kStaticClass, nullptr, "", kLabel, 430, 6, 166, 9},
+    {-1, kStaticClass, nullptr, "最短", kLabel, 364, 22, 18, 9},
+    {1079, kEditClass, nullptr, "", kInB, 384, 20, 20, 12},
+    {-1, kStaticClass, nullptr, "筛选", kLabel, 410, 22, 18, 9},
+    {1080, kEditClass, nullptr, "", kInB, 430, 20, 166, 12},
+    {1070, kNamed, "syslistview32", "", 0x50811009, 0, 36, 360, 268},
+    {1071, kNamed, "syslistview32", "", 0x50811009, 364, 36, 236, 268},
+    {1072, kStaticClass, nullptr, "", kLabel, 4, 307, 592, 9},
 }, 0x80CD0048};
 
 const ExpectedTemplate kHeapDialog = {141, "堆信息", 293, 163, {
@@ -432,6 +453,7 @@ TEST(DialogTemplates, HeapDialogLayout) { CheckTemplate(kHeapDialog); }
 TEST(DialogTemplates, ModuleDialogLayout) { CheckTemplate(kModuleDialog); }
 TEST(DialogTemplates, ProcessListDialogLayout) { CheckTemplate(kProcessListDialog); }
 TEST(DialogTemplates, UsesDialogLayout) { CheckTemplate(kUsesDialog); }
+TEST(DialogTemplates, ContentsDialogLayout) { CheckTemplate(kContentsDialog); }
 
 // The parser itself, on a template built by hand: a wrong offset anywhere
 // would shift every later field.
@@ -497,7 +519,7 @@ TEST(ResourceFile, HoldsTheProgramsResourcesAndNoOthers) {
         "type #5 name #131 language 2052",  "type #5 name #132 language 2052",
         "type #5 name #135 language 2052",  "type #5 name #141 language 2052",
         "type #5 name #145 language 2052",  "type #5 name #150 language 2052",
-        "type #5 name #155 language 2052",
+        "type #5 name #155 language 2052",  "type #5 name #160 language 2052",
         "type #3 name #1 language 2052",
         "type #14 name #138 language 2052", "type #16 name #1 language 2052",
         "type #24 name #1 language 2052",
