@@ -552,6 +552,21 @@ BOOL GetClientRect(HWND window, LPRECT rect);
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
 BOOL MapDialogRect(HWND dialog, LPRECT rect);
 
+// Reading "内存用途" again: its check boxes, the automatic refresh's timer
+// and the process's creation time, which tells one process from another
+// that has been given the same PID since.
+#define BM_GETCHECK 0x00F0
+#define BM_SETCHECK 0x00F1
+#define BST_UNCHECKED 0
+#define BST_CHECKED 1
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+typedef FILETIME* LPFILETIME;
+BOOL KillTimer(HWND window, UINT_PTR id);
+BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel, LPFILETIME user);
+
 #endif  // _WIN32
 
 // The access masks Morvane asks for, as numbers: the SDK's own

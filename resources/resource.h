@@ -55,3 +55,14 @@
 #define IDC_USES_SUMMARY 1050
 #define IDC_USES_ALLOCATIONS 1051
 #define IDC_USES_NOTE 1052
+// Opens a window on the selected allocation's contents.
+#define IDC_USES_CONTENTS 1053
+// What changed since the baseline: the line above the lists, 刷新, 设为基准,
+// the check boxes 只看变化 and 自动刷新, and the strip of the committed total
+// over time.
+#define IDC_USES_CHANGES 1054
+#define IDC_USES_REFRESH 1055
+#define IDC_USES_SET_BASELINE 1056
+#define IDC_USES_ONLY_CHANGES 1057
+#define IDC_USES_AUTO_REFRESH 1058
+#define IDC_USES_STRIP 1059

@@ -109,6 +109,18 @@ void LabelAllocation(Allocation* a, const UseMark* marks, size_t count) {
     }
 }
 
+// Folds one region into its allocation's signature (FNV-1a over the
+// region's offset in the allocation, size, state and protection).
+DWORD FoldRegion(DWORD signature, ULONGLONG base, const RegionRecord& r) {
+    const ULONGLONG parts[4] = {r.base - base, r.size, r.state, r.protect};
+    for (ULONGLONG part : parts)
+        for (int byte = 0; byte < 8; ++byte) {
+            signature ^= static_cast<DWORD>((part >> (8 * byte)) & 0xFF);
+            signature *= 16777619u;
+        }
+    return signature;
+}
+
 }  // namespace
 
 LPCWSTR UseRowName(int row) { return row >= 0 && row < USE_SUMMARY_ROWS ? RowNames[row] : L""; }
@@ -124,6 +136,7 @@ size_t GroupAllocations(const RegionRecord* regions, size_t count, Allocation* a
                 last.size += r.size;
                 last.committed += committed;
                 last.regionCount++;
+                last.signature = FoldRegion(last.signature, last.base, r);
                 continue;
             }
         }
@@ -138,6 +151,7 @@ size_t GroupAllocations(const RegionRecord* regions, size_t count, Allocation* a
         a.firstRegion = i;
         a.kind = free ? USE_FREE : KindOfType(r.type);
         a.detail[0] = 0;
+        a.signature = FoldRegion(2166136261u, a.base, r);
     }
     return n;
 }

@@ -41,6 +41,9 @@ struct Allocation {
     size_t firstRegion;
     UseKind kind;
     WCHAR detail[USE_DETAIL_UNITS];
+    // A digest of its regions' offsets, sizes, states and protections: two
+    // readings of one allocation with the same digest have the same regions.
+    DWORD signature = 0;
 };
 
 // One summary row's figures. For USE_FREE, `largest` is the largest free

@@ -243,6 +243,11 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
         c.columns.push_back(ToU16(column->pszText));
         return static_cast<LRESULT>(c.columns.size() - 1);
     }
+    case BM_SETCHECK:
+        c.check = static_cast<int>(wParam);
+        return 0;
+    case BM_GETCHECK:
+        return c.check;
     case LB_INITSTORAGE:
         c.storageItems += wParam;
         return static_cast<LRESULT>(c.storageItems);
@@ -451,8 +456,21 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
+    // As on the platform, the same window and id replace the timer.
+    KillTimer(window, id);
     W().timers.push_back({window, id, elapse, proc != nullptr});
     return id;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    auto& timers = W().timers;
+    for (auto it = timers.begin(); it != timers.end(); ++it)
+        if (it->window == window && it->id == id) {
+            timers.erase(it);
+            return TRUE;
+        }
+    return FALSE;
 }
 
 HICON LoadIconW(HINSTANCE, LPCWSTR name) {
@@ -1006,6 +1024,21 @@ BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
         return FALSE;
     }
     *wow64 = p->wow64;
+    return TRUE;
+}
+
+BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel, LPFILETIME user) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    KernelHandle* k = AsKernel(process);
+    fake::Process* p = ProcessOf(k);
+    if (!p || k->kind != Kind::Process || !(k->access & (MORVANE_ACCESS_LIMITED | PROCESS_QUERY_INFORMATION))) {
+        lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    *creation = {static_cast<DWORD>(p->creationTime), static_cast<DWORD>(p->creationTime >> 32)};
+    *exit = {p->exited ? 1u : 0u, 0};
+    *kernel = {};
+    *user = {};
     return TRUE;
 }
 

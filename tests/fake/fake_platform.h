@@ -76,6 +76,8 @@ struct Process {
     StepFailure blockFailure;
     std::u16string exeName;                 // its name in the process snapshot
     bool wow64 = false;                     // IsWow64Process answers this for it
+    ULONGLONG creationTime = 1;             // GetProcessTimes answers this for it
+    bool exited = false;                    // and a non-zero exit time
 };
 
 // Everything is cleared: processes, windows, records, hooks, failures.
@@ -127,6 +129,7 @@ struct Control {
     // its selected rows are `selected`.
     int itemCount = 0;
     std::vector<std::u16string> columns;
+    int check = 0;  // a check box's state (BM_SETCHECK, BM_GETCHECK)
 };
 
 // A dialog window as the test drives it. `proc` may be null when the test

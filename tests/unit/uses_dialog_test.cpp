@@ -30,7 +30,10 @@ struct HandView {
         view.table = {all.data(), all.size(), {}, TRUE};
         EXPECT_TRUE(InitUsesView(&view));
     }
-    ~HandView() { free(view.rows); }
+    ~HandView() {
+        free(view.rows);
+        FreeUseChanges(&view.changes);
+    }
     std::vector<ULONGLONG> Bases() const {
         std::vector<ULONGLONG> out;
         for (size_t i = 0; i < view.rowCount; ++i) out.push_back(all[view.rows[i]].base);
@@ -45,9 +48,9 @@ TEST(UsesView, CopiesTheColumnNamesThenTwoRowsTabSeparated) {
     size_t length = UsesCopyText(h.view, USES_ALLOCATIONS, nullptr, 0, nullptr, 0);
     std::vector<WCHAR> text(length + 1, 0x5A);
     EXPECT_EQ(length, UsesCopyText(h.view, USES_ALLOCATIONS, nullptr, 0, text.data(), text.size()));
-    EXPECT_EQ("基址\t大小\t已调拨\t类型\t用途\t保护\t区域数\t详情\r\n"
-              "0x140000000\t8 KB\t8 KB\t镜像\t镜像\tPAGE_EXECUTE_WRITECOPY\t1\tC:\\t\\e2e_target.exe\r\n"
-              "0x140002000\t1,024 KB\t0 KB\t\t未用\t\t1\t",
+    EXPECT_EQ("基址\t大小\t已调拨\t类型\t用途\t保护\t区域数\t详情\t状态\t变化\r\n"
+              "0x140000000\t8 KB\t8 KB\t镜像\t镜像\tPAGE_EXECUTE_WRITECOPY\t1\tC:\\t\\e2e_target.exe\t\t0 KB\r\n"
+              "0x140002000\t1,024 KB\t0 KB\t\t未用\t\t1\t\t\t0 KB",
               fake::Utf8(text.data()));
 }
 
@@ -165,7 +168,7 @@ TEST_F(Uses, JunkNotificationsAreIgnored) {
         EXPECT_EQ(3, fake::Item(d, IDC_USES_ALLOCATIONS).itemCount);
 
         fake::Send(d, WM_INITDIALOG);
-        EXPECT_EQ(8u, fake::Item(d, IDC_USES_ALLOCATIONS).columns.size());
+        EXPECT_EQ(10u, fake::Item(d, IDC_USES_ALLOCATIONS).columns.size());
         EXPECT_FALSE(fake::Ended(d));
     });
     EXPECT_TRUE(fake::Item(processDialog, IDC_REGIONS).selected.empty());
