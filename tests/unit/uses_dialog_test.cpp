@@ -9,6 +9,8 @@
 #include "inspect/inspect.h"
 #include "inspect/region_records.h"
 #include "tests/fake/fake_platform.h"
+#include "uses/use_reading.h"
+#include "uses/uses_changes.h"
 #include "uses/uses_dialog.h"
 #include "uses/uses_view.h"
 
@@ -72,6 +74,94 @@ TEST(UsesView, SortsNumbersAsNumbersAgainReversesAndFiltersBySummaryRow) {
     EXPECT_EQ((Bases{0x100010000ull, 0x100000000ull, 0x20000000}), h.Bases()) << "every kind but free";
     ShowUsesRow(&h.view, USE_SUMMARY_ROWS);
     EXPECT_EQ(USE_TOTAL_ROW, h.view.shown) << "a row out of range changes nothing";
+}
+
+// ---- Comparing two readings ------------------------------------------------
+
+const DWORD C = MEM_COMMIT, R = MEM_RESERVE, RW = PAGE_READWRITE;
+
+// A private allocation at 0x10000 of 64 KB with `committed` bytes committed
+// at its start, of protection `protect`; or an image's.
+std::vector<RegionRecord> Allocated(ULONGLONG committed, DWORD protect = RW, DWORD type = MEM_PRIVATE) {
+    return {{0x10000, 0x10000, committed, C, type, RW, protect}, {0x10000 + committed, 0x10000, 0x10000 - committed, R, type, RW, 0}};
+}
+const std::vector<RegionRecord> kFreed = {{0x10000, 0, 0x10000, MEM_FREE, 0, 0, 0}};
+
+// A reading the view can own: the allocations of the regions, summed.
+UseTable Reading(const std::vector<RegionRecord>& regions, const char* detail = "") {
+    UseTable t = {static_cast<Allocation*>(calloc(regions.size() + 1, sizeof(Allocation))), 0, {}, TRUE};
+    t.count = GroupAllocations(regions.data(), regions.size(), t.allocations);
+    std::u16string d = fake::Utf16(detail);
+    if (t.count) std::copy(d.begin(), d.end(), t.allocations[0].detail);
+    SumUses(t.allocations, t.count, t.sums);
+    return t;
+}
+
+struct CompareCase {
+    const char* what;
+    std::vector<RegionRecord> baseline, now;
+    const char* detailNow;
+    BOOL anotherProcess;  // the PID names another process now
+    std::vector<std::string> rows;  // 状态 and 变化 of each item
+    const char* total;              // 总计's 变化
+};
+
+TEST(UsesCompare, GivesEachAllocationItsStateAndChange) {
+    const CompareCase cases[] = {
+        {"new, from an empty baseline", {}, Allocated(0x1000), "", FALSE, {"新增 +4 KB"}, "+4 KB"},
+        {"freed", Allocated(0x1000), kFreed, "", FALSE, {" 0 KB", "已释放 -4 KB"}, "-4 KB"},
+        {"grown", Allocated(0x1000), Allocated(0x3000), "", FALSE, {"增长 +8 KB"}, "+8 KB"},
+        {"shrunk", Allocated(0x3000), Allocated(0x1000), "", FALSE, {"缩小 -8 KB"}, "-8 KB"},
+        {"protection changed", Allocated(0x1000), Allocated(0x1000, PAGE_READONLY), "", FALSE, {"改变 0 KB"}, "0 KB"},
+        {"use changed", Allocated(0x1000), Allocated(0x1000), "线程ID:5", FALSE, {"改变 0 KB"}, "0 KB"},
+        {"same base, another type", Allocated(0x1000), Allocated(0x2000, RW, MEM_IMAGE), "", FALSE,
+         {"新增 +8 KB", "已释放 -4 KB"}, "+4 KB"},
+        {"unchanged", Allocated(0x1000), Allocated(0x1000), "", FALSE, {" 0 KB"}, "0 KB"},
+        {"a reused PID", Allocated(0x1000), Allocated(0x3000, PAGE_READONLY), "", TRUE, {" 0 KB"}, "0 KB"},
+    };
+    for (const CompareCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        UsesView view = {};
+        view.table = Reading(c.baseline);
+        ASSERT_TRUE(InitUsesView(&view));
+        UseTable now = Reading(c.now, c.detailNow);
+        ASSERT_TRUE(TakeUsesReading(&view, &now, c.anotherProcess));
+        std::vector<std::string> rows;
+        WCHAR status[USES_CELL_UNITS], change[USES_CELL_UNITS];
+        for (size_t item = 0; item < UsesItemCount(view); ++item) {
+            UsesCellText(view, USES_ALLOCATIONS, item, ALLOC_STATUS, status, USES_CELL_UNITS);
+            UsesCellText(view, USES_ALLOCATIONS, item, ALLOC_CHANGE, change, USES_CELL_UNITS);
+            rows.push_back(fake::Utf8(status) + " " + fake::Utf8(change));
+        }
+        EXPECT_EQ(c.rows, rows);
+        UsesCellText(view, USES_SUMMARY, USE_TOTAL_ROW, SUMMARY_CHANGE, change, USES_CELL_UNITS);
+        EXPECT_EQ(c.total, fake::Utf8(change));
+        FreeUsesView(&view);
+    }
+}
+
+TEST(UsesCompare, TheNoteLineSaysWhenBothReadingsWereMadeAndHowFastTheCommittedTotalMoved) {
+    struct {
+        SYSTEMTIME baseline, now;
+        DWORD seconds;
+        long long change;
+        BOOL same;
+        const char* note;
+    } cases[] = {
+        {{0, 0, 0, 0, 14, 5, 22, 0}, {0, 0, 0, 0, 14, 7, 40, 0}, 138, 12288 * 1024, FALSE,
+         "基准 14:05:22  现在 14:07:40 (2分18秒)  已调拨 +12,288 KB (每分钟 +5,340 KB)"},
+        {{0, 0, 0, 0, 9, 0, 0, 0}, {0, 0, 0, 0, 9, 0, 45, 0}, 45, -64 * 1024, FALSE,
+         "基准 09:00:00  现在 09:00:45 (45秒)  已调拨 -64 KB (每分钟 -85 KB)"},
+        {{0, 0, 0, 0, 9, 0, 0, 0}, {0, 0, 0, 0, 10, 2, 5, 0}, 3725, 0, FALSE,
+         "基准 09:00:00  现在 10:02:05 (1小时2分5秒)  已调拨 0 KB (每分钟 0 KB)"},
+        {{0, 0, 0, 0, 9, 0, 0, 0}, {0, 0, 0, 0, 9, 0, 0, 0}, 0, 4096, FALSE, "基准 09:00:00  现在 09:00:00 (0秒)  已调拨 +4 KB"},
+        {{0, 0, 0, 0, 14, 5, 22, 0}, {0, 0, 0, 0, 14, 5, 22, 0}, 0, 0, TRUE, "基准 14:05:22"},
+    };
+    for (const auto& c : cases) {
+        WCHAR note[USE_NOTE_UNITS];
+        FormatChangeNote(c.baseline, c.now, c.seconds, c.change, c.same, note, USE_NOTE_UNITS);
+        EXPECT_EQ(c.note, fake::Utf8(note));
+    }
 }
 
 // ---- The dialog ------------------------------------------------------------
