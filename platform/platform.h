@@ -565,6 +565,23 @@ struct FILETIME {
 };
 typedef FILETIME* LPFILETIME;
 BOOL KillTimer(HWND window, UINT_PTR id);
+// The strip, an owner-drawn static control.
+#define WM_DRAWITEM 0x002B
+#define ODT_STATIC 5
+typedef HGDIOBJ HBRUSH;
+struct DRAWITEMSTRUCT {
+    UINT CtlType;
+    UINT CtlID;
+    UINT itemID;
+    UINT itemAction;
+    UINT itemState;
+    HWND hwndItem;
+    HDC hDC;
+    RECT rcItem;
+    ULONG_PTR itemData;
+};
+HBRUSH CreateSolidBrush(COLORREF color);
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
 BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel, LPFILETIME user);
 
 #endif  // _WIN32

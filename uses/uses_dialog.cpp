@@ -22,6 +22,7 @@
 #include "inspect/inspect.h"
 #include "inspect/region_records.h"
 #include "uses/uses_changes.h"
+#include "uses/uses_strip.h"
 #include "uses/uses_view.h"
 
 namespace {
@@ -42,6 +43,7 @@ const int NoteHeight = 9;
 const int ButtonBand = 18;
 const int ButtonWidth = 50;
 const int ButtonHeight = 14;
+const int StripLabelBand = 12;
 
 const int SummaryWidths[USES_SUMMARY_COLUMNS] = {56, 64, 64, 64, 36, 64, 64};
 const int AllocationWidths[USES_ALLOCATION_COLUMNS] = {62, 50, 50, 26, 40, 84, 34, 110, 34, 56};
@@ -79,6 +81,7 @@ struct UsesWindow {
     ReadingTime baselineTime;
     ReadingTime currentTime;
     WCHAR extra[USE_NOTE_UNITS];  // what the last reading adds to the line
+    UsesStrip strip;
 };
 UsesWindow Uses;
 
@@ -181,8 +184,12 @@ void LayOut(HWND dialog) {
     int summaryWidth = DialogUnitsAcross(dialog, SummaryWidth);
     if (summaryWidth > width) summaryWidth = width;
     int stripLeft = summaryWidth + margin;
+    int stripWidth = AtLeastZero(width - stripLeft - margin);
+    int label = DialogUnitsDown(dialog, StripLabelBand);
     MoveWindow(Uses.summary, 0, summaryTop, summaryWidth, summary, TRUE);
-    MoveWindow(GetDlgItem(dialog, IDC_USES_STRIP), stripLeft, summaryTop, AtLeastZero(width - stripLeft), summary, TRUE);
+    MoveWindow(GetDlgItem(dialog, IDC_USES_STRIP), stripLeft, summaryTop, stripWidth, AtLeastZero(summary - label), TRUE);
+    MoveWindow(GetDlgItem(dialog, IDC_USES_STRIP_LABEL), stripLeft, summaryTop + AtLeastZero(summary - label) +
+               DialogUnitsDown(dialog, 2), stripWidth, line, TRUE);
 
     int top = summaryTop + summary + DialogUnitsDown(dialog, ListGap);
     int buttons = DialogUnitsDown(dialog, ButtonBand);
@@ -448,6 +455,26 @@ void SelectKeys(const AllocationKey* keys, size_t count) {
     }
 }
 
+// The strip's largest total, written under it.
+void WriteStripLabel(HWND dialog) {
+    WCHAR label[USE_CHANGE_UNITS + 8] = L"最大 ";
+    FormatKilobytes(StripLargest(Uses.strip), label + lstrlenW(label));
+    SetDlgItemTextW(dialog, IDC_USES_STRIP_LABEL, label);
+}
+
+// The strip is drawn with a drawing context of its own: nothing is read
+// through the message's lParam, which any program can send.
+INT_PTR Uses_OnDrawItem(HWND dialog, WPARAM id) {
+    if (dialog != Uses.dialog || id != IDC_USES_STRIP) return FALSE;
+    HWND strip = GetDlgItem(dialog, IDC_USES_STRIP);
+    RECT area;
+    HDC dc = GetClientRect(strip, &area) ? GetDC(strip) : nullptr;
+    if (!dc) return TRUE;
+    DrawUsesStrip(dc, area, Uses.strip);
+    ReleaseDC(strip, dc);
+    return TRUE;
+}
+
 // Both lists again after the view took a reading or a baseline.
 void ShowReading(HWND dialog, const AllocationKey* keys, size_t keyCount) {
     RefillAllocations();
@@ -456,6 +483,7 @@ void ShowReading(HWND dialog, const AllocationKey* keys, size_t keyCount) {
     SelectShownRow();
     InvalidateRect(Uses.summary, nullptr, TRUE);
     InvalidateRect(GetDlgItem(dialog, IDC_USES_STRIP), nullptr, TRUE);
+    WriteStripLabel(dialog);
     WriteNote(dialog);
     WriteChangeNote(dialog);
     LayOut(dialog);
@@ -503,9 +531,11 @@ void ReadAgain(HWND dialog) {
     }
     Uses.tableBehind = TRUE;
     Uses.currentTime = now;
+    AddStripReading(&Uses.strip, Uses.view.table.sums[USE_TOTAL_ROW].committed);
     if (another) {
         Uses.created = after;
         Uses.baselineTime = now;
+        MarkStripBaseline(&Uses.strip);
     }
     SetExtra(another ? L"进程ID已属另一进程,基准已设为新的读数" : notes);
     ShowReading(dialog, keys, keyCount);
@@ -527,7 +557,10 @@ void Uses_OnSetBaseline(HWND dialog) {
     if (Uses.reading || Uses.view.baseline.allocations == Uses.view.table.allocations) return;
     size_t keyCount;
     AllocationKey* keys = SelectedKeys(&keyCount);
-    if (SetUsesBaseline(&Uses.view)) Uses.baselineTime = Uses.currentTime;
+    if (SetUsesBaseline(&Uses.view)) {
+        Uses.baselineTime = Uses.currentTime;
+        MarkStripBaseline(&Uses.strip);
+    }
     ShowReading(dialog, keys, keys ? keyCount : 0);
     free(keys);
 }
@@ -577,6 +610,7 @@ INT_PTR Uses_OnInitDialog(HWND dialog) {
     SetUpList(dialog, USES_ALLOCATIONS, AllocationWidths);
     WriteNote(dialog);
     WriteChangeNote(dialog);
+    WriteStripLabel(dialog);
     LayOut(dialog);
     CenterOnScreen(dialog);
     return TRUE;
@@ -616,6 +650,7 @@ void ShowUsesDialog(HWND processDialog) {
     Uses.built = InitUsesView(&Uses.view) && Uses.built;
     Uses.tableBehind = TRUE;
     Uses.baselineTime = Uses.currentTime = Now();
+    AddStripReading(&Uses.strip, Uses.view.table.sums[USE_TOTAL_ROW].committed);
     if (!ProcessStart(SelectedPid, &Uses.created)) {
         Uses.ended = TRUE;
         SetExtra(L"进程已结束");
@@ -641,6 +676,8 @@ INT_PTR CALLBACK UsesDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam)
         return Uses_OnCommand(dialog, wParam);
     case WM_TIMER:
         return Uses_OnTimer(dialog, wParam);
+    case WM_DRAWITEM:
+        return Uses_OnDrawItem(dialog, wParam);
     case WM_CLOSE:
         return Uses_OnClose(dialog, 0);
     default:

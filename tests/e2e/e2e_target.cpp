@@ -6,7 +6,9 @@
 //                 protections and free gaps between them (on x86_64 also a
 //                 committed and a reserved region above 4 GB), a few DLLs
 //                 loaded on purpose, a view of a file it writes beside
-//                 REPORT, and a thread of its own that waits.
+//                 REPORT, a thread of its own that waits, and the
+//                 allocations it changes each time the driver sets the
+//                 event "morvane-e2e-change-PID" (see MakeChanges).
 // MODE "regions": 10,000 allocations below 4 GB, each 64 KB reserved with its
 //                 first 4 KB committed: 20,000 regions.
 // MODE "commit":  1.5 GB committed below 2 GB (never touched).
@@ -118,6 +120,55 @@ bool StartWaitingThread() {
     return thread != nullptr;
 }
 
+// The allocations the driver's signal changes, at fixed addresses: on the
+// first signal 0x21000000 is made (64 KB), 0x21100000 freed (64 KB),
+// 0x21200000 grown (+128 KB), 0x21300000 shrunk (-64 KB) and the first
+// page of 0x21400000 made read-only; on the second 0x21500000 is made
+// (64 KB). Each signal is answered by "morvane-e2e-changed-PID".
+const KnownRegion kChanging[] = {
+    {0x21100000, 0x10000, 0x10000, PAGE_READWRITE},
+    {0x21200000, 0x40000, 0x10000, PAGE_READWRITE},
+    {0x21300000, 0x40000, 0x20000, PAGE_READWRITE},
+    {0x21400000, 0x10000, 0x10000, PAGE_READWRITE},
+};
+
+HANDLE NamedEvent(const wchar_t* prefix, BOOL manual) {
+    wchar_t name[64];
+    _snwprintf(name, 64, L"%ls%lu", prefix, GetCurrentProcessId());
+    name[63] = 0;
+    return CreateEventW(nullptr, manual, FALSE, name);
+}
+
+DWORD WINAPI MakeChanges(LPVOID signal) {
+    HANDLE changed = NamedEvent(L"morvane-e2e-changed-", FALSE);
+    DWORD old;
+    WaitForSingleObject(signal, INFINITE);
+    VirtualAlloc(reinterpret_cast<void*>(0x21000000), 0x10000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    VirtualFree(reinterpret_cast<void*>(0x21100000), 0, MEM_RELEASE);
+    VirtualAlloc(reinterpret_cast<void*>(0x21210000), 0x20000, MEM_COMMIT, PAGE_READWRITE);
+    VirtualFree(reinterpret_cast<void*>(0x21310000), 0x10000, MEM_DECOMMIT);
+    VirtualProtect(reinterpret_cast<void*>(0x21400000), 0x1000, PAGE_READONLY, &old);
+    SetEvent(changed);
+    WaitForSingleObject(signal, INFINITE);
+    VirtualAlloc(reinterpret_cast<void*>(0x21500000), 0x10000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    SetEvent(changed);
+    return 0;
+}
+
+bool PrepareChanges() {
+    for (const KnownRegion& r : kChanging)
+        if (!VirtualAlloc(reinterpret_cast<void*>(r.base), r.reserve, MEM_RESERVE, r.protect) ||
+            !VirtualAlloc(reinterpret_cast<void*>(r.base), r.commit, MEM_COMMIT, r.protect)) {
+            Fail("changing allocations");
+            return false;
+        }
+    HANDLE signal = NamedEvent(L"morvane-e2e-change-", FALSE);
+    HANDLE thread = signal ? CreateThread(nullptr, 0, MakeChanges, signal, 0, nullptr) : nullptr;
+    if (thread) CloseHandle(thread);
+    else Fail("change thread");
+    return thread != nullptr;
+}
+
 bool MakeKnown(const wchar_t* reportPath) {
     for (const KnownRegion& r : kKnown) {
         if (!Place(r)) return false;
@@ -134,7 +185,7 @@ bool MakeKnown(const wchar_t* reportPath) {
             return false;
         }
     }
-    return MapFile(reportPath) && StartWaitingThread();
+    return MapFile(reportPath) && StartWaitingThread() && PrepareChanges();
 }
 
 // Places `count` allocations of `size` bytes at fixed addresses below

@@ -740,6 +740,13 @@ BOOL LineTo(HDC dc, int x, int y) {
     return TRUE;
 }
 
+HBRUSH CreateSolidBrush(COLORREF color) { return CreatePen(PS_SOLID, 0, color); }
+
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return dc && rect && brush && !brush->deleted;
+}
+
 BOOL DeleteObject(HGDIOBJ object) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     if (!object || object->stock || object->deleted) return FALSE;
