@@ -15,11 +15,11 @@ bool SameText(const WCHAR* a, const WCHAR* b) {
     return *a == *b;
 }
 
-UseStatus StatusOfPair(const Allocation& was, const Allocation& is) {
+UseStatus StatusOfPair(const UseTable& baseline, const Allocation& was, const UseTable& current, const Allocation& is) {
     if (is.committed > was.committed) return STATUS_GROWN;
     if (is.committed < was.committed) return STATUS_SHRUNK;
     if (is.size != was.size || is.regionCount != was.regionCount || is.signature != was.signature ||
-        is.kind != was.kind || !SameText(is.detail, was.detail))
+        is.kind != was.kind || !SameText(UseText(current.texts, is.detail), UseText(baseline.texts, was.detail)))
         return STATUS_CHANGED;
     return STATUS_NONE;
 }
@@ -82,7 +82,7 @@ BOOL CompareUses(const UseTable& baseline, const UseTable& current, UseChanges* 
         } else {
             const Allocation& was = baseline.allocations[b];
             const Allocation& is = current.allocations[c];
-            changes->status[c] = static_cast<unsigned char>(StatusOfPair(was, is));
+            changes->status[c] = static_cast<unsigned char>(StatusOfPair(baseline, was, current, is));
             changes->change[c] = static_cast<long long>(is.committed) - static_cast<long long>(was.committed);
             b = NextAllocation(baseline, b + 1);
             c = NextAllocation(current, c + 1);

@@ -74,7 +74,7 @@ void AllocationCell(const UsesView& view, size_t item, int column, WCHAR* out, s
     case ALLOC_KIND: CopyCell(UseRowName(a.kind), text, USES_CELL_UNITS); break;
     case ALLOC_PROTECTION: ProtectionText(a.allocationProtect, text, USES_CELL_UNITS); break;
     case ALLOC_REGIONS: FormatDecimal(a.regionCount, text); break;
-    case ALLOC_DETAIL: CopyCell(a.detail, text, USES_CELL_UNITS); break;
+    case ALLOC_DETAIL: CopyCell(UsesItemDetail(view, item), text, USES_CELL_UNITS); break;
     case ALLOC_STATUS: CopyCell(UseStatusText(UsesItemStatus(view, item)), text, USES_CELL_UNITS); break;
     case ALLOC_CHANGE: FormatChange(ItemChange(view, item), text); break;
     default: break;
@@ -115,7 +115,7 @@ int CompareItems(const UsesView& view, size_t x, size_t y, int column, Protectio
         if (a.allocationProtect == b.allocationProtect) return 0;
         return CompareText(protections->Of(a.allocationProtect, 0), protections->Of(b.allocationProtect, 1));
     case ALLOC_REGIONS: return CompareNumber(a.regionCount, b.regionCount);
-    case ALLOC_DETAIL: return CompareText(a.detail, b.detail);
+    case ALLOC_DETAIL: return CompareText(UsesItemDetail(view, x), UsesItemDetail(view, y));
     case ALLOC_STATUS: return CompareNumber(UsesItemStatus(view, x), UsesItemStatus(view, y));
     case ALLOC_CHANGE: {
         long long c = ItemChange(view, x), d = ItemChange(view, y);
@@ -223,6 +223,11 @@ size_t UsesItemCount(const UsesView& view) {
 const Allocation& UsesItemAllocation(const UsesView& view, size_t item) {
     if (item < view.table.count) return view.table.allocations[item];
     return view.baseline.allocations[view.changes.freed[item - view.table.count]];
+}
+
+LPCWSTR UsesItemDetail(const UsesView& view, size_t item) {
+    const UseTable& table = item < view.table.count ? view.table : view.baseline;
+    return UseText(table.texts, UsesItemAllocation(view, item).detail);
 }
 
 UseStatus UsesItemStatus(const UsesView& view, size_t item) {

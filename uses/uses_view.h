@@ -93,6 +93,7 @@ void ShowOnlyChanges(UsesView* view, BOOL only);
 size_t UsesItemCount(const UsesView& view);
 const Allocation& UsesItemAllocation(const UsesView& view, size_t item);
 UseStatus UsesItemStatus(const UsesView& view, size_t item);
+LPCWSTR UsesItemDetail(const UsesView& view, size_t item);
 
 // The number of rows a list shows, and the item (a summary row or an
 // allocation index) at a list position; FALSE for a position past the end.

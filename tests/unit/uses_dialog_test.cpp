@@ -16,25 +16,32 @@
 
 namespace {
 
-Allocation Alloc(ULONGLONG base, ULONGLONG size, DWORD type, UseKind kind, const char* detail = "") {
-    Allocation a = {base, size, type ? size : 0, type, type ? PAGE_EXECUTE_WRITECOPY : 0u, 1, 0, kind, {}};
-    std::u16string d = fake::Utf16(detail);
-    std::copy(d.begin(), d.end(), a.detail);
-    return a;
+Allocation Alloc(ULONGLONG base, ULONGLONG size, DWORD type, UseKind kind) {
+    return {base, size, type ? size : 0, 0, 0, type, type ? PAGE_EXECUTE_WRITECOPY : 0u, 1, kind, 0};
 }
 
-// A view over allocations the test owns (only the row order is freed), and
-// the bases of the rows it shows.
+// Keeps a UTF-8 text as 详情 in `texts`; its offset.
+size_t Detail(UseTexts* texts, const char* utf8) {
+    std::u16string d = fake::Utf16(utf8);
+    std::vector<WCHAR> text(d.begin(), d.end());
+    text.push_back(0);
+    return KeepUseText(texts, text.data());
+}
+
+// A view over allocations the test owns (only the row order, the
+// comparison and the texts are freed), and the bases of the rows it shows.
 struct HandView {
     std::vector<Allocation> all;
     UsesView view = {};
-    explicit HandView(std::vector<Allocation> a) : all(std::move(a)) {
-        view.table = {all.data(), all.size(), {}, TRUE};
+    explicit HandView(std::vector<Allocation> a, const char* firstDetail = "") : all(std::move(a)) {
+        view.table = {all.data(), all.size(), {}, {}, TRUE};
+        all[0].detail = Detail(&view.table.texts, firstDetail);
         EXPECT_TRUE(InitUsesView(&view));
     }
     ~HandView() {
         free(view.rows);
         FreeUseChanges(&view.changes);
+        FreeUseTexts(&view.table.texts);
     }
     std::vector<ULONGLONG> Bases() const {
         std::vector<ULONGLONG> out;
@@ -45,8 +52,8 @@ struct HandView {
 using Bases = std::vector<ULONGLONG>;
 
 TEST(UsesView, CopiesTheColumnNamesThenTwoRowsTabSeparated) {
-    HandView h({Alloc(0x140000000ull, 0x2000, MEM_IMAGE, USE_IMAGE, "C:\\t\\e2e_target.exe"),
-                Alloc(0x140002000ull, 0x100000, 0, USE_FREE)});
+    HandView h({Alloc(0x140000000ull, 0x2000, MEM_IMAGE, USE_IMAGE), Alloc(0x140002000ull, 0x100000, 0, USE_FREE)},
+               "C:\\t\\e2e_target.exe");
     size_t length = UsesCopyText(h.view, USES_ALLOCATIONS, nullptr, 0, nullptr, 0);
     std::vector<WCHAR> text(length + 1, 0x5A);
     EXPECT_EQ(length, UsesCopyText(h.view, USES_ALLOCATIONS, nullptr, 0, text.data(), text.size()));
@@ -89,10 +96,9 @@ const std::vector<RegionRecord> kFreed = {{0x10000, 0, 0x10000, MEM_FREE, 0, 0, 
 
 // A reading the view can own: the allocations of the regions, summed.
 UseTable Reading(const std::vector<RegionRecord>& regions, const char* detail = "") {
-    UseTable t = {static_cast<Allocation*>(calloc(regions.size() + 1, sizeof(Allocation))), 0, {}, TRUE};
+    UseTable t = {static_cast<Allocation*>(calloc(regions.size() + 1, sizeof(Allocation))), 0, {}, {}, TRUE};
     t.count = GroupAllocations(regions.data(), regions.size(), t.allocations);
-    std::u16string d = fake::Utf16(detail);
-    if (t.count) std::copy(d.begin(), d.end(), t.allocations[0].detail);
+    if (t.count) t.allocations[0].detail = Detail(&t.texts, detail);
     SumUses(t.allocations, t.count, t.sums);
     return t;
 }
