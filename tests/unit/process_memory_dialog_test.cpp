@@ -529,6 +529,13 @@ TEST_F(ProcessMemory, UsesRefreshReadsThisDialogAgainAndComparesWithTheBaseline)
         EXPECT_TRUE(map.pending && !map.announces);
         EXPECT_EQ(4, fake::Item(d, IDC_USES_ALLOCATIONS).itemCount);
         EXPECT_TRUE(Has(fake::Text(d, IDC_USES_CHANGES), "已调拨 +12 KB")) << fake::Text(d, IDC_USES_CHANGES);
+        fake::ClearDrawnLines();
+        fake::Send(d, WM_DRAWITEM, IDC_USES_STRIP);
+        std::vector<fake::DrawnLine> strip = fake::DrawnLines();
+        ASSERT_EQ(3u, strip.size()) << "the baseline's mark, then the line through both readings";
+        EXPECT_EQ(strip[0].x0, strip[1].x1) << "the mark stands at the first reading";
+        EXPECT_LT(strip[2].y1, strip[1].y1) << "16 KB drawn above 4 KB";
+        EXPECT_EQ("最大 16 KB", fake::Text(d, IDC_USES_STRIP_LABEL));
         Check(d, IDC_USES_ONLY_CHANGES);
         EXPECT_EQ(2, fake::Item(d, IDC_USES_ALLOCATIONS).itemCount);
 
