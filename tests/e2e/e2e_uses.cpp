@@ -170,6 +170,7 @@ void MeasureUses(HWND query, const std::wstring& targetExe) {
         while (Pixels(list) == before && Now() - click < 10000) Sleep(1);
         Log("MEASURE uses: %ld allocations sorted by 大小 and shown %lu ms after the header click", static_cast<long>(rows),
             static_cast<unsigned long>(Now() - click));
+        MeasureRefresh(uses, t.pid);
         PostMessageW(uses, WM_CLOSE, 0, 0);
         WaitGone(uses, 5000);
     }

@@ -24,3 +24,6 @@ std::string Kilobytes(ULONGLONG bytes);
 // e2e_changes.cpp: the known target changes a few allocations on a signal;
 // 刷新, 只看变化 and 自动刷新 show them.
 void CheckChanges(HWND dialog, const Target& known);
+// Times 刷新 against the driver's own walk of the process, three times,
+// and the longest unanswered WM_NULL during ten seconds of 自动刷新.
+void MeasureRefresh(HWND uses, DWORD pid);
