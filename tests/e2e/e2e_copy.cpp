@@ -129,12 +129,17 @@ void CheckCopyRegionLines(HWND dialog) {
     std::vector<std::string> table;
     if (!Check(ReadList(list, &table) && table.size() > 10, "copy: region table readable")) return;
     // The seventh line in view is clicked; Down moves to the next one, and
-    // Shift+Down twice takes the two after it into the selection.
+    // Shift+Down twice takes the two after it into the selection. The lines
+    // count from the one the click chose (the caret): on a loaded machine a
+    // click may land after the list has scrolled.
     LRESULT top = 0;
     Send(list, LB_GETTOPINDEX, 0, 0, &top);
-    LRESULT first = top + 7;
-    if (!Check(first + 3 <= static_cast<LRESULT>(table.size()), "copy: region table long enough")) return;
-    if (!Check(ClickLine(dialog, list, first - 1), "copy: a click puts the focus in the region table")) return;
+    if (!Check(ClickLine(dialog, list, top + 6), "copy: a click puts the focus in the region table")) return;
+    LRESULT clicked = -1;
+    Send(list, LB_GETCARETINDEX, 0, 0, &clicked);
+    LRESULT first = clicked + 1;
+    if (!Check(clicked >= 0 && first + 3 <= static_cast<LRESULT>(table.size()), "copy: region table long enough"))
+        return;
     Keystroke(VK_DOWN);
     Keystroke(VK_DOWN, VK_SHIFT);
     Keystroke(VK_DOWN, VK_SHIFT);
