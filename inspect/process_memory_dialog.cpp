@@ -47,6 +47,11 @@ static BOOL MapHeld = FALSE;
 static BOOL HeldMapAnnounces = FALSE;
 static BOOL ClosedDuringWalk = FALSE;
 
+// Whether this opening of the dialog has ended (its close handled). A
+// notice shown from the dialog's own handling lets messages through, among
+// them another program's WM_CLOSE: what follows the notice stops then.
+static BOOL DialogEnded = FALSE;
+
 static int WalkForDialog() {
     Walking = TRUE;
     MapHeld = FALSE;
@@ -103,6 +108,7 @@ static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
     // dialog state it would reset, nor under an open browser.
     if (Walking || BrowserOpen) return FALSE;
     ProcessMemoryWindow = dialog;
+    DialogEnded = FALSE;
     MapWanted = FALSE;
     FirstPaintSeen = FALSE;
     FirstPassOwed = FALSE;
@@ -167,10 +173,11 @@ BOOL RefreshProcessMemory(HWND dialog, WCHAR* notes, size_t units) {
         notes[0] = 0;
         RefreshNotes = &line;
     }
-    if (!ShowCounters()) ShowCodedError(dialog, L"显示简单信息有错误发生\n错误码:0x%08x");
-    int walked = WalkForDialog();
+    if (!ShowCounters() && !DialogEnded) ShowCodedError(dialog, L"显示简单信息有错误发生\n错误码:0x%08x");
     BOOL rebuilt = FALSE;
-    if (!ClosedDuringWalk) {
+    // Not when the dialog was closed while a notice was up.
+    int walked = DialogEnded ? 0 : WalkForDialog();
+    if (!DialogEnded && !ClosedDuringWalk) {
         if (walked) {
             // Any request held during the walk is served by this one.
             ShowMapCoverage(dialog);
@@ -219,6 +226,7 @@ static INT_PTR ProcessMemory_OnClose(HWND dialog) {
         ClosedDuringWalk = TRUE;
         StopRegionWalk();
     }
+    DialogEnded = TRUE;
     EndDialog(dialog, 0);
     return TRUE;
 }

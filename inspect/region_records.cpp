@@ -4,7 +4,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 
-RegionRecordList WalkedRegions = {nullptr, 0, 0, TRUE};
+RegionRecordList WalkedRegions = {nullptr, 0, 0, TRUE, 0};
 
 namespace {
 
@@ -42,4 +42,10 @@ BOOL KeepRegionRecord(const MEMORY_BASIC_INFORMATION& region) {
     record.allocationProtect = region.AllocationProtect;
     record.protect = region.State == MEM_COMMIT ? region.Protect : 0;
     return TRUE;
+}
+
+ULONGLONG ProcessCreationTime(HANDLE process) {
+    FILETIME creation, exit, kernel, user;
+    if (!GetProcessTimes(process, &creation, &exit, &kernel, &user)) return 0;
+    return (static_cast<ULONGLONG>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
 }

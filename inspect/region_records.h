@@ -24,8 +24,16 @@ struct RegionRecordList {
     size_t count;
     size_t capacity;
     BOOL complete;
+    // When the walked process was created (ProcessCreationTime), 0 when
+    // unknown: with the PID it tells that a process opened later is the
+    // one walked, and not another given the PID since.
+    ULONGLONG created;
 };
 extern RegionRecordList WalkedRegions;
+
+// The creation time of the process `process` opens (query rights), as the
+// platform's 100 ns count; 0 when it cannot be read.
+ULONGLONG ProcessCreationTime(HANDLE process);
 
 // Empties the list at a walk's start.
 void ClearRegionRecords();

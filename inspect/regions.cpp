@@ -446,6 +446,7 @@ int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
     SendMessageW(table, WM_SETREDRAW, FALSE, 0);
     LineListClear(table);
     ClearRegionRecords();
+    WalkedRegions.created = ProcessCreationTime(process);
     TableFill fill = {table, FirstReservedLines, 0};
     ReserveTableLines(table, fill.reserved);
 

@@ -107,6 +107,7 @@ typedef HICON__* HICON;
 #define WM_CLOSE 0x0010
 #define WM_ERASEBKGND 0x0014
 #define WM_SETICON 0x0080
+#define WM_KEYDOWN 0x0100
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_TIMER 0x0113
@@ -351,6 +352,8 @@ BOOL TranslateMessage(const MSG* msg);
 LRESULT DispatchMessageW(const MSG* msg);
 BOOL IsDialogMessageW(HWND dialog, LPMSG msg);
 HWND GetActiveWindow(void);
+// Whether the message being handled was sent by another thread (or program).
+BOOL InSendMessage(void);
 int GetSystemMetrics(int index);
 BOOL GetWindowRect(HWND window, LPRECT rect);
 BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
@@ -383,6 +386,12 @@ BOOL Process32FirstW(HANDLE snapshot, LPPROCESSENTRY32W entry);
 BOOL Process32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry);
 HANDLE GetCurrentProcess(void);
 BOOL IsWow64Process(HANDLE process, PBOOL wow64);
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+typedef FILETIME* LPFILETIME;
+BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel, LPFILETIME user);
 int CompareStringOrdinal(LPCWSTR a, int aLength, LPCWSTR b, int bLength, BOOL ignoreCase);
 BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status);
 void GetLocalTime(LPSYSTEMTIME time);
@@ -420,7 +429,10 @@ typedef short SHORT;
 typedef HANDLE HGLOBAL;
 #define WM_VKEYTOITEM 0x002E
 #define WM_CHARTOITEM 0x002F
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
 #define VK_CONTROL 0x11
+#define VK_ESCAPE 0x1B
 #define LB_SETSEL 0x0185
 #define LB_GETSELCOUNT 0x0190
 #define LB_GETSELITEMS 0x0191
@@ -559,11 +571,6 @@ BOOL MapDialogRect(HWND dialog, LPRECT rect);
 #define BM_SETCHECK 0x00F1
 #define BST_UNCHECKED 0
 #define BST_CHECKED 1
-struct FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-};
-typedef FILETIME* LPFILETIME;
 BOOL KillTimer(HWND window, UINT_PTR id);
 // The strip, an owner-drawn static control.
 #define WM_DRAWITEM 0x002B
@@ -582,7 +589,6 @@ struct DRAWITEMSTRUCT {
 };
 HBRUSH CreateSolidBrush(COLORREF color);
 int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
-BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel, LPFILETIME user);
 
 #endif  // _WIN32
 

@@ -6,12 +6,11 @@
 // none is ever dereferenced here. A part that cannot be read is left out.
 #include "uses/use_reading.h"
 
+#include <stdlib.h>
+
 #include "platform/process_read.h"
 
 namespace {
-
-// The most heap handles read from one PEB's list.
-const DWORD HeapListCapacity = 256;
 
 bool StartsWith(LPCWSTR text, LPCWSTR prefix) {
     int length = lstrlenW(prefix);
@@ -108,7 +107,10 @@ Layouts LayoutsOf(HANDLE process) {
     return {selfWow64 == targetWow64, false};
 }
 
-void ReadThread(HANDLE process, NtQueryInformationThreadFn query, DWORD threadId, Layouts layouts,
+// One thread the snapshot gave to process `pid`. The thread may have ended
+// since, and its ID been given to a thread of another process: a thread
+// whose client ID names another process is left out.
+void ReadThread(HANDLE process, DWORD pid, NtQueryInformationThreadFn query, DWORD threadId, Layouts layouts,
                 UseMarks* marks) {
     HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId);
     if (!thread) thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId);
@@ -117,7 +119,7 @@ void ReadThread(HANDLE process, NtQueryInformationThreadFn query, DWORD threadId
     MORVANE_NTSTATUS status = query(thread, MORVANE_INFO_THREAD_BASIC, &info, sizeof info, nullptr);
     CloseHandle(thread);
     ULONGLONG teb = reinterpret_cast<ULONG_PTR>(info.TebBaseAddress);
-    if (!MORVANE_NT_SUCCESS(status) || teb == 0) return;
+    if (!MORVANE_NT_SUCCESS(status) || teb == 0 || reinterpret_cast<ULONG_PTR>(info.UniqueProcess) != pid) return;
     const bool wide = sizeof(void*) == 8;
     if (!layouts.wow64Half) {
         ReadTeb(process, teb, wide, threadId, marks);
@@ -138,14 +140,15 @@ void ReadThreads(HANDLE process, DWORD pid, NtQueryInformationThreadFn query, La
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == pid) ReadThread(process, query, entry.th32ThreadID, layouts, marks);
+        if (entry.th32OwnerProcessID == pid) ReadThread(process, pid, query, entry.th32ThreadID, layouts, marks);
     }
     CloseHandle(snapshot);
 }
 
 // A PEB in one layout: marks it, its ProcessHeap and the heaps it lists.
-// The list is taken only when it looks like one: no longer than
-// HeapListCapacity and beginning with ProcessHeap.
+// The list is taken only when it begins with ProcessHeap; of a list longer
+// than USE_HEAP_LIST_CAPACITY (which no real process has: the count is
+// then garbage, or hostile) the first entries are read.
 void ReadPeb(HANDLE process, ULONGLONG peb, bool wide, bool defaultHeap, UseMarks* marks) {
     ULONGLONG processHeap = 0, list = 0;
     DWORD heaps = 0;
@@ -164,18 +167,22 @@ void ReadPeb(HANDLE process, ULONGLONG peb, bool wide, bool defaultHeap, UseMark
     }
     Mark(marks, peb, MARK_PEB, 0);
     Mark(marks, processHeap, defaultHeap ? MARK_DEFAULT_HEAP : MARK_HEAP, 0);
-    if (heaps == 0 || heaps > HeapListCapacity) return;
-    ULONGLONG handles[HeapListCapacity];
-    if (wide) {
-        if (!ReadRemote(process, list, handles, heaps * sizeof(ULONGLONG))) return;
-    } else {
-        DWORD narrow[HeapListCapacity];
-        if (!ReadRemote(process, list, narrow, heaps * sizeof(DWORD))) return;
-        for (DWORD i = 0; i < heaps; ++i) handles[i] = narrow[i];
+    if (heaps == 0) return;
+    if (heaps > USE_HEAP_LIST_CAPACITY) heaps = USE_HEAP_LIST_CAPACITY;
+    // Room for the handles in either width, the narrow ones widened in place
+    // from the last down.
+    ULONGLONG* handles = static_cast<ULONGLONG*>(malloc(heaps * sizeof(ULONGLONG)));
+    if (!handles) return;
+    bool read = ReadRemote(process, list, handles, heaps * (wide ? sizeof(ULONGLONG) : sizeof(DWORD)));
+    if (read && !wide) {
+        const DWORD* narrow = reinterpret_cast<const DWORD*>(handles);
+        for (DWORD i = heaps; i-- > 0;) handles[i] = narrow[i];
     }
-    if (handles[0] != processHeap) return;
-    for (DWORD i = 1; i < heaps; ++i)
-        if (handles[i] != processHeap) Mark(marks, handles[i], MARK_HEAP, 0);
+    if (read && handles[0] == processHeap) {
+        for (DWORD i = 1; i < heaps; ++i)
+            if (handles[i] != processHeap) Mark(marks, handles[i], MARK_HEAP, 0);
+    }
+    free(handles);
 }
 
 void ReadPebs(HANDLE process, NtQueryInformationProcessFn query, Layouts layouts, UseMarks* marks) {

@@ -64,6 +64,11 @@ void DrivePath(LPCWSTR mapped, const DosDrive* drives, size_t driveCount, WCHAR*
 // mapped section with no file, the kind 共享内存.
 void ReadAllocationFiles(HANDLE process, Allocation* allocations, size_t count, UseTexts* texts);
 
+// The most heap handles read from one PEB's list: far more heaps than any
+// process makes, and a bound on what a garbage or hostile count costs.
+#define USE_HEAP_LIST_CAPACITY 4096
+
 // The marks of the process's threads (TEBs and stacks) and of its PEBs and
-// heaps. `process` needs query rights and PROCESS_VM_READ.
+// heaps. `process` needs query rights and PROCESS_VM_READ; only threads
+// that belong to process `pid` are read.
 void ReadUseMarks(HANDLE process, DWORD pid, UseMarks* marks);

@@ -242,7 +242,7 @@ void SumUses(const Allocation* allocations, size_t count, UseSum* sums) {
     }
 }
 
-BOOL BuildUseTable(DWORD pid, const RegionRecord* regions, size_t count, UseTable* table) {
+BOOL BuildUseTable(DWORD pid, ULONGLONG created, const RegionRecord* regions, size_t count, UseTable* table) {
     *table = {};
     if (count > SIZE_MAX / sizeof(Allocation)) return FALSE;
     Allocation* allocations = static_cast<Allocation*>(malloc((count ? count : 1) * sizeof(Allocation)));
@@ -254,6 +254,12 @@ BOOL BuildUseTable(DWORD pid, const RegionRecord* regions, size_t count, UseTabl
     HANDLE process = OpenProcess(MORVANE_ACCESS_QUERY | PROCESS_VM_READ, FALSE, pid);
     BOOL canRead = process != nullptr;
     if (!process) process = OpenProcess(MORVANE_ACCESS_QUERY, FALSE, pid);
+    // The walked process may have ended and its PID gone to another one
+    // since: only the process created when the walked one was is read.
+    if (process && (created == 0 || ProcessCreationTime(process) != created)) {
+        CloseHandle(process);
+        process = nullptr;
+    }
     if (process) {
         table->processRead = TRUE;
         ReadAllocationFiles(process, allocations, n, &table->texts);

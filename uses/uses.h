@@ -78,16 +78,20 @@ struct UseTable {
     size_t count;
     UseTexts texts;
     UseSum sums[USE_SUMMARY_ROWS];
-    // FALSE when the process could not be opened any more: the kinds then
-    // come from the region types alone (镜像, 映射文件 without 详情, 私有数据).
+    // FALSE when the process could not be opened any more (or its PID names
+    // another process by now): the kinds then come from the region types
+    // alone (镜像, 映射文件 without 详情, 私有数据).
     BOOL processRead;
 };
 
 // Groups `count` walked regions into allocations, reads what the process
 // `pid` tells of them (files, thread stacks, TEBs, the PEB, heaps) and sums
-// them by kind. Returns FALSE only when memory for the table runs out (the
-// table is then empty). Never fails for a part that cannot be read.
-BOOL BuildUseTable(DWORD pid, const RegionRecord* regions, size_t count, UseTable* table);
+// them by kind. `created` is the walked process's creation time
+// (WalkedRegions.created): a process under that PID created at another time
+// (or at an unknown one) is not read, as one that cannot be opened.
+// Returns FALSE only when memory for the table runs out (the table is then
+// empty). Never fails for a part that cannot be read.
+BOOL BuildUseTable(DWORD pid, ULONGLONG created, const RegionRecord* regions, size_t count, UseTable* table);
 
 // Frees what BuildUseTable allocated and empties the table.
 void FreeUseTable(UseTable* table);

@@ -4,9 +4,9 @@
 // filtering and sorting 20,000 allocations only reorders an index array.
 //
 // Every message is checked before anything is read through it: a
-// notification only when it names one of this dialog's two lists, by number
-// and by window, and a row index only when it lies among the rows the list
-// shows now.
+// notification only when it comes from this thread and names one of this
+// dialog's two lists, by number and by window, and a row index only when it
+// lies among the rows the list shows now.
 //
 // 刷新 reads the process again through the process dialog's own refresh,
 // whose walk handles the UI thread's messages: this procedure then runs
@@ -99,11 +99,14 @@ int DialogUnitsDown(HWND dialog, int units) {
     return r.bottom;
 }
 
-// Whether a notification comes from one of this dialog's lists: its number
+// Whether a notification comes from one of this dialog's lists: it was not
+// sent by another thread (the lists notify from this one, and the platform
+// does not carry a WM_NOTIFY's header across programs, so another
+// program's lParam is an address in its own space, not ours), its number
 // (wParam) names the list, and the header it points to names that list's
-// window and number. Nothing else of lParam is read before this holds.
+// window and number. lParam is read only once all the rest holds.
 BOOL FromOwnList(HWND dialog, WPARAM wParam, LPARAM lParam, UsesList* list) {
-    if (dialog != Uses.dialog || lParam == 0) return FALSE;
+    if (dialog != Uses.dialog || lParam == 0 || InSendMessage()) return FALSE;
     if (wParam == IDC_USES_SUMMARY) *list = USES_SUMMARY;
     else if (wParam == IDC_USES_ALLOCATIONS) *list = USES_ALLOCATIONS;
     else return FALSE;
@@ -390,16 +393,13 @@ ReadingTime Now() {
 }
 
 // The creation time of the process `pid` names now; FALSE when no process
-// has it or the one that has it has ended.
+// has it (it has ended) or its time cannot be read.
 BOOL ProcessStart(DWORD pid, ULONGLONG* created) {
-    HANDLE process = OpenProcess(MORVANE_ACCESS_LIMITED, FALSE, pid);
+    HANDLE process = OpenProcess(MORVANE_ACCESS_QUERY, FALSE, pid);
     if (!process) return FALSE;
-    FILETIME creation, exit, kernel, user;
-    BOOL read = GetProcessTimes(process, &creation, &exit, &kernel, &user);
+    *created = ProcessCreationTime(process);
     CloseHandle(process);
-    if (!read || exit.dwLowDateTime || exit.dwHighDateTime) return FALSE;
-    *created = (static_cast<ULONGLONG>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
-    return TRUE;
+    return *created != 0;
 }
 
 void SetCheck(HWND dialog, int id, BOOL on) { SendDlgItemMessageW(dialog, id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0); }
@@ -490,18 +490,18 @@ void ShowReading(HWND dialog, const AllocationKey* keys, size_t keyCount) {
 }
 
 // The reading of a refresh: the process dialog's own refresh (its notices
-// into `notes`), then the uses of what it walked. The process's creation
-// time before and after tells whether the walk and the reading of its
-// files, threads and heaps were of one process.
+// into `notes`), then the uses of what it walked. The creation time of the
+// process walked and of the one the PID names afterwards tell whether the
+// walk and the reading of its files, threads and heaps were of one process.
 void ReadAgain(HWND dialog) {
-    ULONGLONG before = 0, after = 0;
-    BOOL startKnown = ProcessStart(SelectedPid, &before);
+    ULONGLONG after = 0;
     WCHAR notes[USE_NOTE_UNITS];
     BOOL walked = RefreshProcessMemory(Uses.owner, notes, USE_NOTE_UNITS);
     if (Uses.closed) return;
     Uses.tableBehind = FALSE;
     UseTable fresh = {};
-    BOOL built = walked && BuildUseTable(SelectedPid, WalkedRegions.records, WalkedRegions.count, &fresh);
+    ULONGLONG walkedStart = WalkedRegions.created;
+    BOOL built = walked && BuildUseTable(SelectedPid, walkedStart, WalkedRegions.records, WalkedRegions.count, &fresh);
     if (!ProcessStart(SelectedPid, &after)) {
         // Nothing more to read: the last reading stays on show.
         FreeUseTable(&fresh);
@@ -511,7 +511,7 @@ void ReadAgain(HWND dialog) {
         WriteChangeNote(dialog);
         return;
     }
-    if (!built || !startKnown || before != after) {
+    if (!built || walkedStart != after) {
         FreeUseTable(&fresh);
         SetExtra(!walked ? notes : built ? L"进程在读取时已换成另一进程,这次读数未采用" : L"内存不足,无法列出内存用途");
         WriteChangeNote(dialog);
@@ -646,7 +646,8 @@ void ShowUsesDialog(HWND processDialog) {
     InitCommonControlsEx(&controls);
     Uses = UsesWindow();
     Uses.owner = processDialog;
-    Uses.built = BuildUseTable(SelectedPid, WalkedRegions.records, WalkedRegions.count, &Uses.view.table);
+    Uses.built = BuildUseTable(SelectedPid, WalkedRegions.created, WalkedRegions.records, WalkedRegions.count,
+                               &Uses.view.table);
     Uses.built = InitUsesView(&Uses.view) && Uses.built;
     Uses.tableBehind = TRUE;
     Uses.baselineTime = Uses.currentTime = Now();

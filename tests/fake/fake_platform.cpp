@@ -104,6 +104,7 @@ struct World {
     DWORD iccFlags = 0;
     std::map<int, int> iconLoads;
     int failThreads = 0;
+    ULONGLONG creations = 0;  // the last creation time given to a process
     DWORD threadStartError = 0;
     struct Thread {
         LPTHREAD_START_ROUTINE routine;
@@ -137,6 +138,7 @@ HGDIOBJ__ stockPen = {PS_SOLID, 1, 0, false, true};
 HICON__ icons[1] = {{138}};
 
 thread_local DWORD lastError = 0;
+thread_local bool handlingSent = false;  // a procedure runs a message sent from another thread
 std::atomic<int> foreverWaits(0);  // threads in WaitForSingleObject with INFINITE
 
 KernelHandle* AsKernel(HANDLE h) {
@@ -238,6 +240,21 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
         c.itemCount = static_cast<int>(wParam);
         c.selected.clear();
         return TRUE;
+    case LVM_SETITEMSTATE: {  // the selected state only; row -1 is every row
+        const LVITEMW* item = reinterpret_cast<const LVITEMW*>(lParam);
+        int row = static_cast<int>(wParam);
+        if (!(item->stateMask & LVIS_SELECTED) || row < -1 || row >= c.itemCount) return TRUE;
+        for (int i = row < 0 ? 0 : row; i < (row < 0 ? c.itemCount : row + 1); ++i) {
+            if (item->state & LVIS_SELECTED) c.selected.insert(i);
+            else c.selected.erase(i);
+        }
+        return TRUE;
+    }
+    case LVM_GETNEXTITEM: {  // LVNI_SELECTED: the next selected row after wParam
+        if (!(lParam & LVNI_SELECTED)) return -1;
+        auto next = c.selected.upper_bound(static_cast<int>(wParam));
+        return next == c.selected.end() ? -1 : *next;
+    }
     case LVM_INSERTCOLUMNW: {
         const LVCOLUMNW* column = reinterpret_cast<const LVCOLUMNW*>(lParam);
         c.columns.push_back(ToU16(column->pszText));
@@ -539,16 +556,31 @@ BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageW(const MSG* msg) { return SendMessageW(msg->hwnd, msg->message, msg->wParam, msg->lParam); }
 
-// Keyboard navigation is not modelled: a message for the dialog or one of
-// its controls is dispatched and counts as handled.
+// A message for the dialog or one of its controls counts as handled. The
+// dialog keys are the dialog's, as the platform's dialog manager takes them
+// (the lists want none of them): Escape sends it IDCANCEL, Enter IDOK (the
+// fake does not know the templates' default buttons), Tab moves the focus,
+// which the fake does not track; the control sees none of them. Anything
+// else is dispatched.
 BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
     {
         std::lock_guard<std::recursive_mutex> lock(W().m);
         if (!IsLiveWindow(dialog) || (msg->hwnd != dialog && msg->hwnd->parent != dialog)) return FALSE;
     }
+    if (msg->message == WM_KEYDOWN && (msg->wParam == VK_ESCAPE || msg->wParam == VK_RETURN)) {
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(msg->wParam == VK_ESCAPE ? IDCANCEL : IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(msg->hwnd == dialog ? nullptr : msg->hwnd));
+        return TRUE;
+    }
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB) return TRUE;
     DispatchMessageW(msg);
     return TRUE;
 }
+
+// Inside a message another thread sent, messages this thread sends itself
+// (a control's notification among them) count as sent by another thread
+// too, as under Wine.
+BOOL InSendMessage(void) { return handlingSent; }
 
 HWND GetActiveWindow(void) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
@@ -1034,6 +1066,7 @@ BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
     return TRUE;
 }
 
+// Only the creation time is kept.
 BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel, LPFILETIME user) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     KernelHandle* k = AsKernel(process);
@@ -1042,10 +1075,8 @@ BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFIL
         lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
-    *creation = {static_cast<DWORD>(p->creationTime), static_cast<DWORD>(p->creationTime >> 32)};
-    *exit = {p->exited ? 1u : 0u, 0};
-    *kernel = {};
-    *user = {};
+    *creation = {static_cast<DWORD>(p->created), static_cast<DWORD>(p->created >> 32)};
+    *exit = *kernel = *user = {0, 0};
     return TRUE;
 }
 
@@ -1419,6 +1450,7 @@ Process& AddProcess(DWORD pid) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
     if (!W().processes.count(pid)) W().processOrder.push_back(pid);
     W().processes[pid] = Process();
+    W().processes[pid].created = ++W().creations;
     return W().processes[pid];
 }
 
@@ -1776,7 +1808,10 @@ int DeliverSent() {
             proc = pending->window->proc;
             hook = W().sentHook;
         }
+        bool outer = handlingSent;
+        handlingSent = true;
         LRESULT result = proc(pending->window, pending->msg, pending->wParam, pending->lParam);
+        handlingSent = outer;
         if (hook) hook(pending->window, pending->msg);
         {
             std::lock_guard<std::mutex> lock(sendMutex);

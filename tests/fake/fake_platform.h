@@ -76,8 +76,8 @@ struct Process {
     StepFailure blockFailure;
     std::u16string exeName;                 // its name in the process snapshot
     bool wow64 = false;                     // IsWow64Process answers this for it
-    ULONGLONG creationTime = 1;             // GetProcessTimes answers this for it
-    bool exited = false;                    // and a non-zero exit time
+    ULONGLONG created = 0;                  // its creation time: AddProcess gives each
+                                            // process (a PID used again too) a later one
 };
 
 // Everything is cleared: processes, windows, records, hooks, failures.

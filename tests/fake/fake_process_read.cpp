@@ -18,6 +18,7 @@ const MORVANE_NTSTATUS StatusAccessDenied = static_cast<MORVANE_NTSTATUS>(0xC000
 HINSTANCE__ ntdll;
 std::map<DWORD, fake::ProcessReading> processes;
 std::map<HANDLE, size_t> snapshotSteps;  // a thread snapshot's next step
+std::map<char, std::u16string> dosDevices;  // by drive letter
 
 // The process an open handle names with all of `rights`, or null; or the
 // id of a handle of another tag.
@@ -55,15 +56,23 @@ MORVANE_NTSTATUS WINAPI QueryThread(HANDLE thread, ULONG infoClass, PVOID info, 
     if (!Opened(thread, THREAD_QUERY_LIMITED_INFORMATION | THREAD_QUERY_INFORMATION, TagThread, &id) ||
         infoClass != MORVANE_INFO_THREAD_BASIC || size != sizeof(THREAD_BASIC_INFORMATION))
         return StatusAccessDenied;
-    for (auto& t : Threads())
-        if (t.second->id == id)
-            static_cast<THREAD_BASIC_INFORMATION*>(info)->TebBaseAddress = reinterpret_cast<PVOID>(t.second->teb);
+    for (auto& t : Threads()) {
+        if (t.second->id != id) continue;
+        auto* basic = static_cast<THREAD_BASIC_INFORMATION*>(info);
+        basic->TebBaseAddress = reinterpret_cast<PVOID>(t.second->teb);
+        DWORD owner = t.second->processNow ? t.second->processNow : t.first;
+        basic->UniqueProcess = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(owner));
+    }
     return 0;
 }
 
 MORVANE_NTSTATUS WINAPI QueryProcess(HANDLE process, ULONG infoClass, PVOID info, ULONG size, ULONG*) {
     std::lock_guard<std::recursive_mutex> lock(fake::WorldLock());
     fake::ProcessReading* p = Opened(process, PROCESS_QUERY_INFORMATION);
+    if (p && infoClass == MORVANE_INFO_PROCESS_WOW64 && size == sizeof(ULONG_PTR)) {
+        *static_cast<ULONG_PTR*>(info) = p->peb32;
+        return 0;
+    }
     if (!p || infoClass != MORVANE_INFO_PROCESS_BASIC || size != sizeof(MORVANE_PROCESS_BASIC_INFORMATION))
         return StatusAccessDenied;
     static_cast<MORVANE_PROCESS_BASIC_INFORMATION*>(info)->PebBaseAddress = reinterpret_cast<PVOID>(p->peb);
@@ -112,9 +121,23 @@ DWORD GetMappedFileNameW(HANDLE process, LPVOID address, LPWSTR name, DWORD unit
     return n;
 }
 
-// No drive: the tests give the paths Wine gives, and DrivePath the devices.
-DWORD GetLogicalDrives(void) { return 0; }
-DWORD QueryDosDeviceW(LPCWSTR, LPWSTR, DWORD) { return 0; }
+DWORD GetLogicalDrives(void) {
+    std::lock_guard<std::recursive_mutex> lock(fake::WorldLock());
+    DWORD mask = 0;
+    for (auto& d : dosDevices) mask |= 1u << (d.first - 'A');
+    return mask;
+}
+
+// "X:" only; the device and two terminators, as the platform writes a list.
+DWORD QueryDosDeviceW(LPCWSTR device, LPWSTR target, DWORD units) {
+    std::lock_guard<std::recursive_mutex> lock(fake::WorldLock());
+    auto d = lstrlenW(device) == 2 && device[1] == L':' ? dosDevices.find(static_cast<char>(device[0]))
+                                                          : dosDevices.end();
+    if (d == dosDevices.end() || d->second.size() + 2 > units) return 0;
+    std::copy(d->second.begin(), d->second.end(), target);
+    target[d->second.size()] = target[d->second.size() + 1] = 0;
+    return static_cast<DWORD>(d->second.size() + 2);
+}
 
 HMODULE GetModuleHandleW(LPCWSTR name) { return fake::Utf8(name) == "ntdll.dll" ? &ntdll : nullptr; }
 
@@ -139,12 +162,18 @@ void WriteMemory(DWORD pid, ULONG_PTR address, const void* bytes, size_t size) {
     processes[pid].memory[address].assign(static_cast<const BYTE*>(bytes), static_cast<const BYTE*>(bytes) + size);
 }
 
+void SetDosDevice(char letter, const std::u16string& device) {
+    std::lock_guard<std::recursive_mutex> lock(WorldLock());
+    dosDevices[letter] = device;
+}
+
 HANDLE ThreadSnapshot() { return NewTaggedHandle(TagThreadSnapshot, 0, ~0u); }
 
 void ResetProcessReading() {
     std::lock_guard<std::recursive_mutex> lock(WorldLock());
     processes.clear();
     snapshotSteps.clear();
+    dosDevices.clear();
 }
 
 }  // namespace fake

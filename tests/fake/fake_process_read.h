@@ -15,6 +15,10 @@ struct Thread {
     DWORD id = 0;
     ULONG_PTR teb = 0;
     DWORD grantedAccess = 0xFFFFFFFFu;  // OpenThread fails for rights outside this
+    // When set: the snapshot still lists it under its process, but it has
+    // ended and its ID names a thread of this process by the time it is
+    // opened (NtQueryInformationThread's client ID tells).
+    DWORD processNow = 0;
 };
 
 struct ProcessReading {
@@ -23,11 +27,15 @@ struct ProcessReading {
     std::map<ULONG_PTR, std::u16string> mappedFiles;
     std::vector<Thread> threads;
     ULONG_PTR peb = 0;
+    ULONG_PTR peb32 = 0;  // a WoW64 process's 32-bit PEB (ProcessWow64Information)
     std::map<ULONG_PTR, std::vector<BYTE>> memory;  // what ReadProcessMemory reads, by start
 };
 // Cleared by Reset.
 ProcessReading& ReadingOf(DWORD pid);
 void WriteMemory(DWORD pid, ULONG_PTR address, const void* bytes, size_t size);
+// Drive `letter` names `device` (GetLogicalDrives, QueryDosDeviceW); none
+// after Reset.
+void SetDosDevice(char letter, const std::u16string& device);
 
 // For fake_platform.cpp.
 HANDLE ThreadSnapshot();

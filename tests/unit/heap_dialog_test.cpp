@@ -212,8 +212,18 @@ TEST_F(HeapDialogTest, AHeapWithOneBlockGivesFiveLinesThenTheCompletionNoticeAnd
     Target().heaps = {MakeHeap(0x00150000, HF32_DEFAULT, {MakeBlock(0x1234, 0x00560000, 0x20, LF32_FIXED)})};
     HWND d = Open();
     EnableWindow(GetDlgItem(d, IDC_REFRESH), FALSE);
+    // Another program sends the notice's step again while the notice is up:
+    // it is not carried out twice.
+    bool resent = false;
+    fake::SetBoxHook([d, &resent](const fake::Box&) {
+        std::vector<fake::SentMessage> sent = fake::SentTo(d);
+        if (resent || sent.empty() || sent.back().msg != WM_JOB_STEP) return;
+        resent = true;
+        fake::Send(d, WM_JOB_STEP, 0, sent.back().lParam);
+    });
 
     Select(d, 0);
+    EXPECT_TRUE(resent);
     EXPECT_EQ((Lines{"第1个块的信息", "块句柄为:0x00001234", "块基地址为:0x00560000", "块大小为:0x00000020", "固定块"}),
               fake::Lines(d, IDC_BLOCK_LIST));
     std::vector<fake::Box> boxes = fake::Boxes();

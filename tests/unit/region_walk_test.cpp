@@ -204,14 +204,19 @@ TEST_F(RegionWalk, RefusedQueryAccessIsACannotOpen) {
 TEST_F(RegionWalk, ASecondWalkOfAnotherProcessKeepsNoSpanOfTheFirst) {
     Layout(fake::AddProcess(100), {R(0, 0x10000, MEM_COMMIT, PAGE_READWRITE, MEM_PRIVATE),
                                    R(0, 0x10000, MEM_RESERVE, PAGE_READWRITE, MEM_PRIVATE)});
-    Layout(fake::AddProcess(200), {R(0, 0x20000, MEM_FREE), R(0, 0x3000, MEM_COMMIT, PAGE_READONLY, MEM_IMAGE)});
+    fake::Process& second = fake::AddProcess(200);
+    Layout(second, {R(0, 0x20000, MEM_FREE), R(0, 0x3000, MEM_COMMIT, PAGE_READONLY, MEM_IMAGE)});
     ASSERT_EQ(1, WalkRegions());
     SelectedPid = 200;
+    WalkedRegions.complete = FALSE;  // as the first walk left it had memory run out
     ASSERT_EQ(1, WalkRegions());
     EXPECT_EQ((SpanList{{0x20000, 0x3000}}), Spans(CommittedRegions));
     EXPECT_EQ(0u, ReservedRegions.count);
     EXPECT_EQ(12u, Table().size());
-    // The records of the table's regions, the first walk's gone.
+    // The records of the table's regions, the first walk's gone, and when
+    // their process was created.
+    EXPECT_TRUE(WalkedRegions.complete);
+    EXPECT_EQ(second.created, WalkedRegions.created);
     ASSERT_EQ(2u, WalkedRegions.count);
     const RegionRecord& image = WalkedRegions.records[1];
     EXPECT_EQ((std::vector<ULONGLONG>{0x20000, 0x20000, 0x3000, MEM_COMMIT, MEM_IMAGE, PAGE_READONLY}),

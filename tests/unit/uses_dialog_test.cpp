@@ -2,7 +2,9 @@
 // and the dialog driven with the notifications its list views send.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/shell.h"
@@ -81,6 +83,17 @@ TEST(UsesView, SortsNumbersAsNumbersAgainReversesAndFiltersBySummaryRow) {
     EXPECT_EQ((Bases{0x100010000ull, 0x100000000ull, 0x20000000}), h.Bases()) << "every kind but free";
     ShowUsesRow(&h.view, USE_SUMMARY_ROWS);
     EXPECT_EQ(USE_TOTAL_ROW, h.view.shown) << "a row out of range changes nothing";
+
+    // The summary's 大小, 已调拨 and 已预留 of a kind.
+    h.all[3].committed = 0x1000;
+    SumUses(h.all.data(), h.all.size(), h.view.table.sums);
+    std::string cells;
+    for (int column = 1; column <= 3; ++column) {
+        WCHAR cell[USES_CELL_UNITS];
+        UsesCellText(h.view, USES_SUMMARY, USE_HEAP, column, cell, USES_CELL_UNITS);
+        cells += fake::Utf8(cell) + "|";
+    }
+    EXPECT_EQ("16 KB|4 KB|12 KB|", cells);
 }
 
 // ---- Comparing two readings ------------------------------------------------
@@ -183,7 +196,7 @@ protected:
                    {0x10000, 0x10000, 0x1000, MEM_COMMIT, MEM_PRIVATE, PAGE_READWRITE},
                    {0x11000, 0x10000, 0xF000, MEM_RESERVE, MEM_PRIVATE, PAGE_READWRITE},
                    {0x20000, 0x20000, 0x1000, MEM_COMMIT, MEM_IMAGE, PAGE_EXECUTE_WRITECOPY}};
-        WalkedRegions = {records.data(), records.size(), records.size(), TRUE};
+        WalkedRegions = {records.data(), records.size(), records.size(), TRUE, 0};
         SelectedPid = 4321;
         processDialog = fake::NewDialog(IDD_PROCESS_MEMORY, ProcessMemoryDialog);
         fake::Control& table = fake::Item(processDialog, IDC_REGIONS);
@@ -206,6 +219,20 @@ protected:
         header->idFrom = static_cast<UINT_PTR>(id);
         header->code = code;
         return fake::Send(d, WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(header));
+    }
+
+    static INT_PTR Key(HWND d, int id, WORD key) {
+        NMLVKEYDOWN down = {};
+        down.wVKey = key;
+        return Notify(d, id, &down.hdr, LVN_KEYDOWN);
+    }
+
+    static INT_PTR Select(HWND d, int id, int position) {
+        NMLISTVIEW change = {};
+        change.iItem = position;
+        change.uNewState = LVIS_SELECTED;
+        change.uChanged = LVIF_STATE;
+        return Notify(d, id, &change.hdr, LVN_ITEMCHANGED);
     }
 
     static INT_PTR DoubleClick(HWND d, int row) {
@@ -234,6 +261,49 @@ TEST_F(Uses, ADoubleClickClosesItAndSelectsTheAllocationsTableLines) {
     const fake::Control& table = fake::Item(processDialog, IDC_REGIONS);
     EXPECT_EQ((std::set<int>{6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17}), table.selected);
     EXPECT_EQ(6, table.topIndex);
+
+    OpenUses([](HWND d) { DoubleClick(d, 2); });  // the last allocation: the table's last region
+    EXPECT_EQ((std::set<int>{18, 19, 20, 21, 22, 23}), table.selected);
+}
+
+// Ctrl+C copies the selected allocations, Ctrl+A selects them all; the
+// letters alone do neither.
+TEST_F(Uses, CtrlCCopiesTheSelectedRowsAndCtrlASelectsThemAll) {
+    fake::SetClipboardText("before");
+    OpenUses([](HWND d) {
+        fake::Control& list = fake::Item(d, IDC_USES_ALLOCATIONS);
+        list.selected = {0, 2};
+        Key(d, IDC_USES_ALLOCATIONS, 'C');
+        Key(d, IDC_USES_ALLOCATIONS, 'A');
+        EXPECT_EQ("before", fake::ClipboardText());
+        EXPECT_EQ((std::set<int>{0, 2}), list.selected);
+        fake::SetKeyDown(VK_CONTROL, true);
+        Key(d, IDC_USES_ALLOCATIONS, 'C');
+        EXPECT_EQ("基址\t大小\t已调拨\t类型\t用途\t保护\t区域数\t详情\t状态\t变化\r\n"
+                  "0x00000000\t64 KB\t0 KB\t\t未用\t\t1\t\t\t0 KB\r\n"
+                  "0x00020000\t4 KB\t4 KB\t镜像\t镜像\tPAGE_EXECUTE_WRITECOPY\t1\t\t\t0 KB",
+                  fake::ClipboardText());
+        Key(d, IDC_USES_ALLOCATIONS, 'A');
+        EXPECT_EQ((std::set<int>{0, 1, 2}), list.selected);
+        fake::SetKeyDown(VK_CONTROL, false);
+    });
+    EXPECT_EQ(0, fake::LiveGlobals());
+}
+
+// The first click on 大小 sorts the summary ascending; a row selected then
+// shows the allocations of the kind at that position.
+TEST_F(Uses, ASortedSummaryShowsTheKindOfTheSelectedPosition) {
+    OpenUses([](HWND d) {
+        NMLISTVIEW click = {};
+        click.iSubItem = 1;
+        Notify(d, IDC_USES_SUMMARY, &click.hdr, LVN_COLUMNCLICK);
+        // 0 KB: 映射文件, 共享内存, 堆, 线程栈; then 镜像 4 KB, 私有数据 and
+        // 未用 64 KB, 总计 68 KB.
+        Select(d, IDC_USES_SUMMARY, 4);
+        EXPECT_EQ(1, fake::Item(d, IDC_USES_ALLOCATIONS).itemCount);
+        Select(d, IDC_USES_SUMMARY, 7);
+        EXPECT_EQ(2, fake::Item(d, IDC_USES_ALLOCATIONS).itemCount);
+    });
 }
 
 // Notifications that name another control, another window, a row past the
@@ -247,6 +317,17 @@ TEST_F(Uses, JunkNotificationsAreIgnored) {
         forged.iItem = 1;
         EXPECT_EQ(FALSE, fake::Send(d, WM_NOTIFY, IDC_USES_ALLOCATIONS, reinterpret_cast<LPARAM>(&forged)));
         for (int row : {-1, 3, 0x7FFFFFFF}) DoubleClick(d, row);
+        // Another program's: sent from another thread, its lParam is never
+        // read (the platform does not carry it across programs).
+        NMITEMACTIVATE remote = forged;
+        remote.hdr.hwndFrom = GetDlgItem(d, IDC_USES_ALLOCATIONS);
+        std::atomic<bool> answered(false);
+        std::thread other([d, &remote, &answered] {
+            SendMessageW(d, WM_NOTIFY, IDC_USES_ALLOCATIONS, reinterpret_cast<LPARAM>(&remote));
+            answered = true;
+        });
+        fake::WaitUntil([&answered] { return answered.load(); });
+        other.join();
 
         WCHAR text[8] = {'x', 0};
         NMLVDISPINFOW info = {};
@@ -256,11 +337,8 @@ TEST_F(Uses, JunkNotificationsAreIgnored) {
         info.item.cchTextMax = 8;
         EXPECT_EQ(TRUE, Notify(d, IDC_USES_ALLOCATIONS, &info.hdr, LVN_GETDISPINFOW));
         EXPECT_EQ(0, text[0]);
-        NMLISTVIEW change = {};
-        change.iItem = 99;
-        change.uNewState = LVIS_SELECTED;
-        change.uChanged = LVIF_STATE;
-        Notify(d, IDC_USES_SUMMARY, &change.hdr, LVN_ITEMCHANGED);
+        Select(d, IDC_USES_SUMMARY, 99);
+        Select(d, IDC_USES_ALLOCATIONS, 0);  // a selection among the allocations filters nothing
         EXPECT_EQ(3, fake::Item(d, IDC_USES_ALLOCATIONS).itemCount);
 
         fake::Send(d, WM_INITDIALOG);

@@ -61,19 +61,21 @@ protected:
         FreeUseTable(&table);
         EXPECT_EQ(0, fake::OpenKernelHandles());
     }
-    void Build() { ASSERT_TRUE(BuildUseTable(kPid, kRegions.data(), kRegions.size(), &table)); }
+    void Build() { ASSERT_TRUE(BuildUseTable(kPid, walked, kRegions.data(), kRegions.size(), &table)); }
 
     UseTable table = {};
+    ULONGLONG walked = 0;  // the creation time of the process walked
 };
 
 // One process with every kind: an image with its file, a mapped file, a
 // section without file, a thread's stack and TEB, the PEB, the default heap
 // and one more, a private allocation of several regions, free space.
 TEST_F(UsesTest, GivesEachAllocationItsKindAndDetailAndSumsThem) {
-    fake::AddProcess(kPid);
+    walked = fake::AddProcess(kPid).created;
     fake::ProcessReading& p = fake::ReadingOf(kPid);
     p.mappedFiles[0x00400000] = u"\\??\\D:\\app\\target.exe";
-    p.mappedFiles[0x00500000] = u"C:\\data\\map.bin";
+    p.mappedFiles[0x00500000] = u"\\Device\\HarddiskVolume3\\data\\map.bin";  // as Windows names it
+    fake::SetDosDevice('C', u"\\Device\\HarddiskVolume3");
     // The thread grants only the older query right.
     p.threads.push_back({kThread, 0x00800000, THREAD_QUERY_INFORMATION});
     REMOTE_TIB64 tib = {0, 0x00800000, 0x007FD000, 0, 0, 0, 0x00800000};
@@ -86,13 +88,15 @@ TEST_F(UsesTest, GivesEachAllocationItsKindAndDetailAndSumsThem) {
     fake::WriteMemory(kPid, 0x00810800, heaps, sizeof heaps);
     // A thread whose block does not name itself has no TEB there.
     p.threads.push_back({13, 0x00931000});
-    REMOTE_TIB64 wrong = {0, 0x00934000, 0x00933000, 0, 0, 0, 0};
+    REMOTE_TIB64 wrong = {0, 0x00934000, 0x00933000, 0, 0, 0, 0x00800000};
     fake::WriteMemory(kPid, 0x00931000, &wrong, sizeof wrong);
     // Another process's thread is none of its business.
     fake::AddProcess(kPid + 1);
     fake::ReadingOf(kPid + 1).threads.push_back({99, 0x00930000});
     REMOTE_TIB64 other = {0, 0x00934000, 0x00933000, 0, 0, 0, 0x00930000};
     fake::WriteMemory(kPid, 0x00930000, &other, sizeof other);
+    // Nor is a thread of its that ended after the snapshot, its ID reused.
+    p.threads.push_back({14, 0x00930000, ~0u, kPid + 1});
 
     Build();
 
@@ -130,19 +134,89 @@ TEST_F(UsesTest, GivesEachAllocationItsKindAndDetailAndSumsThem) {
     }), sums);
 }
 
-// A process that has ended: the kinds come from the types alone.
+// A process that has ended, or whose PID names another process by now:
+// the kinds come from the types alone.
 TEST_F(UsesTest, ProcessThatCannotBeOpenedGivesKindsFromTypesAlone) {
+    for (bool reused : {false, true}) {
+        SCOPED_TRACE(reused ? "PID reused" : "process ended");
+        FreeUseTable(&table);
+        fake::Reset();
+        walked = 0;
+        if (reused) {
+            walked = fake::AddProcess(kPid).created;
+            fake::AddProcess(kPid);
+            fake::ReadingOf(kPid).mappedFiles[0x00400000] = u"C:\\other.exe";
+        }
+        Build();
+
+        EXPECT_FALSE(table.processRead);
+        std::vector<UseKind> kinds;
+        for (size_t i = 0; i < table.count; ++i) {
+            kinds.push_back(table.allocations[i].kind);
+            EXPECT_EQ(0, UseText(table.texts, table.allocations[i].detail)[0]) << i;
+        }
+        const UseKind P = USE_PRIVATE_DATA, M = USE_MAPPED_FILE, N = USE_FREE;
+        EXPECT_EQ((std::vector<UseKind>{N, USE_IMAGE, N, M, M, N, P, P, P, P, P, P, N}), kinds);
+        EXPECT_EQ(0x25C000u, table.sums[USE_TOTAL_ROW].size);
+        EXPECT_EQ(0, fake::OpenKernelHandles());
+    }
+}
+
+// A list of 300 heaps is read whole; of a count no process reaches (garbage
+// or hostile), the first USE_HEAP_LIST_CAPACITY entries.
+TEST_F(UsesTest, ReadsLongHeapListsAndTheStartOfImpossibleOnes) {
+    const struct {
+        DWORD count;
+        size_t written, other;  // entries in the list, and where the other heap is
+    } cases[] = {{300, 300, 299}, {0x10000, USE_HEAP_LIST_CAPACITY + 1, USE_HEAP_LIST_CAPACITY - 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.count);
+        FreeUseTable(&table);
+        fake::Reset();
+        walked = fake::AddProcess(kPid).created;
+        fake::ReadingOf(kPid).peb = 0x00810000;
+        REMOTE_PEB64 peb = {{}, 0x00820000, {}, c.count, c.count, 0x00810800};
+        fake::WriteMemory(kPid, 0x00810000, &peb, sizeof peb);
+        std::vector<ULONGLONG> heaps(c.written, 0x00820000);
+        heaps[c.other] = 0x00920000;
+        fake::WriteMemory(kPid, 0x00810800, heaps.data(), heaps.size() * sizeof(ULONGLONG));
+        Build();
+        EXPECT_EQ((Row{0x00920000, 0x10000, 0x4000, USE_HEAP, 2, "堆 0x00920000"}), Rows(table)[10]);
+    }
+}
+
+// From a 64-bit program, a WoW64 process's thread has a TEB and a stack in
+// each width, and the process a PEB in each; its program's default heap is
+// the 32-bit PEB's.
+TEST_F(UsesTest, ReadsBothHalvesOfAWow64Process) {
+    if (sizeof(void*) != 8) GTEST_SKIP() << "only a 64-bit program reads both halves";
+    fake::Process& process = fake::AddProcess(kPid);
+    process.wow64 = true;
+    walked = process.created;
+    fake::ProcessReading& p = fake::ReadingOf(kPid);
+    p.threads.push_back({kThread, 0x00800000});
+    REMOTE_TIB64 tib64 = {0, 0x00800000, 0x007FD000, 0, 0, 0, 0x00800000};
+    fake::WriteMemory(kPid, 0x00800000, &tib64, sizeof tib64);
+    REMOTE_TIB32 tib32 = {0, 0x00934000, 0x00933000, 0, 0, 0, 0x00800000 + WOW64_TEB32_OFFSET};
+    fake::WriteMemory(kPid, 0x00800000 + WOW64_TEB32_OFFSET, &tib32, sizeof tib32);
+    p.peb = 0x00810000;
+    p.peb32 = 0x00810800;
+    REMOTE_PEB64 peb64 = {{}, 0x00820000, {}, 0, 0, 0};
+    REMOTE_PEB32 peb32 = {{}, 0x00920000, {}, 0, 0, 0};
+    fake::WriteMemory(kPid, p.peb, &peb64, sizeof peb64);
+    fake::WriteMemory(kPid, p.peb32, &peb32, sizeof peb32);
+
     Build();
 
-    EXPECT_FALSE(table.processRead);
-    std::vector<UseKind> kinds;
-    for (size_t i = 0; i < table.count; ++i) {
-        kinds.push_back(table.allocations[i].kind);
-        EXPECT_EQ(0, UseText(table.texts, table.allocations[i].detail)[0]) << i;
-    }
-    const UseKind P = USE_PRIVATE_DATA, M = USE_MAPPED_FILE, N = USE_FREE;
-    EXPECT_EQ((std::vector<UseKind>{N, USE_IMAGE, N, M, M, N, P, P, P, P, P, P, N}), kinds);
-    EXPECT_EQ(0x25C000u, table.sums[USE_TOTAL_ROW].size);
+    std::vector<Row> rows = Rows(table);
+    EXPECT_EQ((std::vector<Row>{
+        {0x00700000, 0x100000, 0x4000, USE_THREAD_STACK, 3, "线程ID:12"},
+        {0x00800000, 0x10000, 0x2000, USE_PRIVATE_DATA, 2, "线程环境块 线程ID:12"},
+        {0x00810000, 0x10000, 0x1000, USE_PRIVATE_DATA, 2, "进程环境块"},
+        {0x00820000, 0x100000, 0x10000, USE_HEAP, 2, "堆 0x00820000"},
+        {0x00920000, 0x10000, 0x4000, USE_HEAP, 2, "默认堆"},
+        {0x00930000, 0x4000, 0x2000, USE_THREAD_STACK, 3, "线程ID:12"},
+    }), std::vector<Row>(rows.begin() + 6, rows.begin() + 12));
 }
 
 TEST(DrivePathTest, WritesTheDriveLetterForTheDevice) {
