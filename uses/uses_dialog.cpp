@@ -498,7 +498,7 @@ void ReadAgain(HWND dialog) {
     WCHAR notes[USE_NOTE_UNITS];
     BOOL walked = RefreshProcessMemory(Uses.owner, notes, USE_NOTE_UNITS);
     if (Uses.closed) return;
-    Uses.tableBehind = FALSE;
+    if (walked) Uses.tableBehind = FALSE;  // until this reading is taken
     UseTable fresh = {};
     ULONGLONG walkedStart = WalkedRegions.created;
     BOOL built = walked && BuildUseTable(SelectedPid, walkedStart, WalkedRegions.records, WalkedRegions.count, &fresh);
@@ -518,10 +518,8 @@ void ReadAgain(HWND dialog) {
         return;
     }
     BOOL another = after != Uses.created;
-    size_t keyCount;
+    size_t keyCount = 0;
     AllocationKey* keys = another ? nullptr : SelectedKeys(&keyCount);
-    if (!another) keyCount = keys ? keyCount : 0;
-    else keyCount = 0;
     ReadingTime now = Now();
     if (!TakeUsesReading(&Uses.view, &fresh, another)) {
         free(keys);
@@ -555,22 +553,22 @@ void Uses_OnRefresh(HWND dialog) {
 
 void Uses_OnSetBaseline(HWND dialog) {
     if (Uses.reading || Uses.view.baseline.allocations == Uses.view.table.allocations) return;
-    size_t keyCount;
+    size_t keyCount = 0;
     AllocationKey* keys = SelectedKeys(&keyCount);
     if (SetUsesBaseline(&Uses.view)) {
         Uses.baselineTime = Uses.currentTime;
         MarkStripBaseline(&Uses.strip);
     }
-    ShowReading(dialog, keys, keys ? keyCount : 0);
+    ShowReading(dialog, keys, keyCount);
     free(keys);
 }
 
 void Uses_OnOnlyChanges(HWND dialog) {
-    size_t keyCount;
+    size_t keyCount = 0;
     AllocationKey* keys = SelectedKeys(&keyCount);
     ShowOnlyChanges(&Uses.view, IsChecked(dialog, IDC_USES_ONLY_CHANGES));
     RefillAllocations();
-    SelectKeys(keys, keys ? keyCount : 0);
+    SelectKeys(keys, keyCount);
     free(keys);
 }
 

@@ -593,7 +593,9 @@ TEST_F(ProcessMemory, UsesRefreshReadsThisDialogAgainAndComparesWithTheBaseline)
         p.regions[1].size = 0x3000;  // grown by 8 KB, then a new 4 KB allocation
         p.regions.push_back({0x00013000, 0xD000, 0, MEM_FREE, 0, 0});
         p.regions.push_back({0x00020000, 0x1000, PAGE_READWRITE, MEM_COMMIT, MEM_PRIVATE, PAGE_READWRITE});
+        fake::Item(d, IDC_USES_ALLOCATIONS).selected = {1};  // 0x10000, still there after
         fake::Command(d, IDC_USES_REFRESH);
+        EXPECT_EQ((std::set<int>{1}), fake::Item(d, IDC_USES_ALLOCATIONS).selected);
         EXPECT_EQ(24u, fake::Lines(dialog, IDC_REGIONS).size());
         MapRequest map = TakeRequest();
         EXPECT_TRUE(map.pending && !map.announces);
