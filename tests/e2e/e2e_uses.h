@@ -1,16 +1,10 @@
 // "内存用途" as a person meets it, for the files that check it.
 #pragma once
 
-#include <windows.h>
-
-#include <string>
-#include <vector>
-
 #include "e2e_windows.h"
 
 const int kSummary = 1050;
 const int kAllocations = 1051;
-
 using Row = std::vector<std::string>;
 
 // Presses 查看内存用途 in the process dialog; the window once it is in front.
@@ -21,9 +15,8 @@ std::vector<Row> CopyRows(HWND uses, int id);
 // "1,024 KB", as the window writes sizes.
 std::string Kilobytes(ULONGLONG bytes);
 
-// e2e_changes.cpp: the known target changes a few allocations on a signal;
-// 刷新, 只看变化 and 自动刷新 show them.
+// e2e_changes.cpp: 刷新, 只看变化 and 自动刷新 after the known target's
+// changes; 刷新 timed against the driver's own walk, and the longest
+// unanswered WM_NULL during 自动刷新.
 void CheckChanges(HWND dialog, const Target& known);
-// Times 刷新 against the driver's own walk of the process, three times,
-// and the longest unanswered WM_NULL during ten seconds of 自动刷新.
 void MeasureRefresh(HWND uses, DWORD pid);

@@ -481,13 +481,10 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 
 BOOL KillTimer(HWND window, UINT_PTR id) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
-    auto& timers = W().timers;
-    for (auto it = timers.begin(); it != timers.end(); ++it)
-        if (it->window == window && it->id == id) {
-            timers.erase(it);
-            return TRUE;
-        }
-    return FALSE;
+    auto& t = W().timers;
+    size_t before = t.size();
+    t.erase(std::remove_if(t.begin(), t.end(), [&](const fake::Timer& x) { return x.window == window && x.id == id; }), t.end());
+    return t.size() < before;
 }
 
 HICON LoadIconW(HINSTANCE, LPCWSTR name) {
