@@ -455,10 +455,12 @@ void SelectKeys(const AllocationKey* keys, size_t count) {
     }
 }
 
-// The strip's largest total, written under it.
+// The strip's largest and smallest totals, written under it.
 void WriteStripLabel(HWND dialog) {
-    WCHAR label[USE_CHANGE_UNITS + 8] = L"最大 ";
+    WCHAR label[2 * USE_CHANGE_UNITS + 16] = L"最大 ";
     FormatKilobytes(StripLargest(Uses.strip), label + lstrlenW(label));
+    wcscat_s(label, 2 * USE_CHANGE_UNITS + 16, L"  最小 ");
+    FormatKilobytes(StripSmallest(Uses.strip), label + lstrlenW(label));
     SetDlgItemTextW(dialog, IDC_USES_STRIP_LABEL, label);
 }
 

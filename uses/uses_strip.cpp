@@ -39,18 +39,29 @@ ULONGLONG StripLargest(const UsesStrip& strip) {
     return largest;
 }
 
+ULONGLONG StripSmallest(const UsesStrip& strip) {
+    ULONGLONG smallest = StripLargest(strip);
+    for (size_t i = 0; i < StripShown(strip); ++i)
+        if (ShownTotal(strip, i) < smallest) smallest = ShownTotal(strip, i);
+    return smallest;
+}
+
 POINT StripPoint(const UsesStrip& strip, size_t shown, const RECT& area) {
     long long width = area.right - area.left - 2 * Margin - 1;
     long long height = area.bottom - area.top - 2 * Margin - 1;
     if (width < 0) width = 0;
     if (height < 0) height = 0;
     size_t count = StripShown(strip);
-    ULONGLONG largest = StripLargest(strip);
+    ULONGLONG smallest = StripSmallest(strip);
+    ULONGLONG range = StripLargest(strip) - smallest;
     long long x = count > 1 ? static_cast<long long>(shown) * width / static_cast<long long>(count - 1) : width;
-    // The fraction of the largest, in 1/65536ths, so that no product overflows.
-    ULONGLONG part = largest ? ShownTotal(strip, shown) / (largest / 65536 + 1) : 0;
-    ULONGLONG whole = largest ? largest / (largest / 65536 + 1) : 1;
-    long long y = static_cast<long long>(part * static_cast<ULONGLONG>(height) / (whole ? whole : 1));
+    // The height within the range, in steps of at most 1/65536 of it, so
+    // that no product overflows.
+    ULONGLONG step = range / 65536 + 1;
+    ULONGLONG whole = range / step;
+    long long y = whole ? static_cast<long long>((ShownTotal(strip, shown) - smallest) / step *
+                                                 static_cast<ULONGLONG>(height) / whole)
+                        : height / 2;
     POINT p;
     p.x = static_cast<LONG>(area.left + Margin + x);
     p.y = static_cast<LONG>(area.bottom - 1 - Margin - y);

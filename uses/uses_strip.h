@@ -17,11 +17,14 @@ struct UsesStrip {
 void AddStripReading(UsesStrip* strip, ULONGLONG committed);
 void MarkStripBaseline(UsesStrip* strip);
 
-// How many readings the strip shows, the largest of them, and where
-// reading `shown` (0 the oldest shown) is drawn in `area`: from left to
-// right, 0 at the bottom and the largest at the top.
+// How many readings the strip shows, the largest and smallest of them, and
+// where reading `shown` (0 the oldest shown) is drawn in `area`: from left
+// to right, the smallest at the bottom and the largest at the top, so that
+// a growth of a few pages still shows (all in the middle when they are
+// equal).
 size_t StripShown(const UsesStrip& strip);
 ULONGLONG StripLargest(const UsesStrip& strip);
+ULONGLONG StripSmallest(const UsesStrip& strip);
 POINT StripPoint(const UsesStrip& strip, size_t shown, const RECT& area);
 
 // Draws the strip into `area` of `dc`: a white ground, the baseline's

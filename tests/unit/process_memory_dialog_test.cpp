@@ -607,7 +607,7 @@ TEST_F(ProcessMemory, UsesRefreshReadsThisDialogAgainAndComparesWithTheBaseline)
         ASSERT_EQ(3u, strip.size()) << "the baseline's mark, then the line through both readings";
         EXPECT_EQ(strip[0].x0, strip[1].x1) << "the mark stands at the first reading";
         EXPECT_LT(strip[2].y1, strip[1].y1) << "16 KB drawn above 4 KB";
-        EXPECT_EQ("最大 16 KB", fake::Text(d, IDC_USES_STRIP_LABEL));
+        EXPECT_EQ("最大 16 KB  最小 4 KB", fake::Text(d, IDC_USES_STRIP_LABEL));
         Check(d, IDC_USES_ONLY_CHANGES);
         EXPECT_EQ(2, fake::Item(d, IDC_USES_ALLOCATIONS).itemCount);
 
