@@ -665,8 +665,11 @@ void WriteCaption(const Allocation& allocation) {
 
 void ShowContentsDialog(HWND owner, const Allocation& allocation) {
     if (Contents.opening || Contents.dialog || allocation.type == 0 || allocation.regionCount == 0) return;
+    // The allocation's regions must be those of the walk's records: a reading
+    // kept from before a later walk names records that are no longer there.
     if (allocation.firstRegion >= WalkedRegions.count ||
-        allocation.regionCount > WalkedRegions.count - allocation.firstRegion)
+        allocation.regionCount > WalkedRegions.count - allocation.firstRegion ||
+        WalkedRegions.records[allocation.firstRegion].base != allocation.base)
         return;
     Contents = ContentsWindow();
     if (!BuildContentsLayout(WalkedRegions.records + allocation.firstRegion, allocation.regionCount, &Contents.layout))

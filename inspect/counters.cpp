@@ -21,7 +21,7 @@ static void AppendCountLine(HWND list, LPCWSTR format, SIZE_T value) {
 // Shows "无法执行!" and only then leaves `code` as the last error, so the
 // message box cannot overwrite it before the caller reads it.
 static int CountersFailed(DWORD code) {
-    Notice(ProcessMemoryWindow, L"无法执行!", MB_ICONERROR);
+    InspectNotice(ProcessMemoryWindow, L"无法执行!", MB_ICONERROR);
     SetLastError(code);
     return 0;
 }

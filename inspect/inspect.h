@@ -27,3 +27,15 @@ INT_PTR CALLBACK QueryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam
 // IDOK. It takes no window from its messages.
 INT_PTR CALLBACK ProcessListDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ProcessMemoryDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// What the process dialog's 刷新 does (counters, region table, map), for
+// the dialog itself (`notes` null: each failure told in a notice box, the
+// map's pass announced) or for a window that reads the process again for
+// itself: then the failures' texts go into `notes` (`units` units, joined
+// by two blanks, "" when none) and the map is redrawn silently. TRUE when
+// the region lists were rebuilt. The walk handles the UI thread's messages.
+BOOL RefreshProcessMemory(HWND dialog, WCHAR* notes, size_t units);
+
+// A notice of the inspection (the counters, the walk): a box owned by
+// `owner`, or a part of the notes of the RefreshProcessMemory running.
+void InspectNotice(HWND owner, LPCWSTR text, UINT icon);

@@ -71,12 +71,36 @@ static void AskForMap(BOOL announce) {
     if (announce) HeldMapAnnounces = TRUE;
 }
 
+// Where the notices of a RefreshProcessMemory for another window go.
+struct NoticeNotes {
+    WCHAR* text;
+    size_t units;
+    size_t length;
+};
+static NoticeNotes* RefreshNotes = nullptr;
+
+void InspectNotice(HWND owner, LPCWSTR text, UINT icon) {
+    NoticeNotes* notes = RefreshNotes;
+    if (!notes) {
+        Notice(owner, text, icon);
+        return;
+    }
+    // One line: the parts joined by two blanks, a line break as a blank.
+    if (notes->length && notes->length + 2 < notes->units) {
+        notes->text[notes->length++] = L' ';
+        notes->text[notes->length++] = L' ';
+    }
+    for (; *text && notes->length + 1 < notes->units; ++text)
+        notes->text[notes->length++] = *text == L'\n' ? L' ' : *text;
+    notes->text[notes->length] = 0;
+}
+
 // A coded error text for the last-error value the failed routine left.
 static void ShowCodedError(HWND dialog, LPCWSTR format) {
     DWORD code = GetLastError();
     WCHAR text[128];
     wsprintfW(text, format, code);
-    Notice(dialog, text, MB_ICONERROR);
+    InspectNotice(dialog, text, MB_ICONERROR);
 }
 
 static INT_PTR ProcessMemory_OnInitDialog(HWND dialog) {
@@ -143,18 +167,28 @@ static void OpenBrowser(HWND dialog, int templateId, DLGPROC procedure) {
 
 // Both walks again. A failure is told and the dialog stays; the map is asked
 // for only when the region lists were rebuilt.
-static void ProcessMemory_OnRefresh(HWND dialog) {
-    if (!ShowCounters() && !DialogEnded) ShowCodedError(dialog, L"显示简单信息有错误发生\n错误码:0x%08x");
-    if (DialogEnded) return;  // closed while a notice was up
-    int walked = WalkForDialog();
-    if (ClosedDuringWalk) return;
-    if (walked) {
-        // Any request held during the walk is served by this one.
-        ShowMapCoverage(dialog);
-        RequestMemoryMap(TRUE);
-    } else {
-        ShowCodedError(dialog, L"显示虚拟内存表有错误发生,内存分布无法显示\n错误码:0x%08x");
+BOOL RefreshProcessMemory(HWND dialog, WCHAR* notes, size_t units) {
+    NoticeNotes line = {notes, units, 0};
+    if (notes && units) {
+        notes[0] = 0;
+        RefreshNotes = &line;
     }
+    if (!ShowCounters() && !DialogEnded) ShowCodedError(dialog, L"显示简单信息有错误发生\n错误码:0x%08x");
+    BOOL rebuilt = FALSE;
+    // Not when the dialog was closed while a notice was up.
+    int walked = DialogEnded ? 0 : WalkForDialog();
+    if (!DialogEnded && !ClosedDuringWalk) {
+        if (walked) {
+            // Any request held during the walk is served by this one.
+            ShowMapCoverage(dialog);
+            RequestMemoryMap(RefreshNotes == nullptr);
+            rebuilt = TRUE;
+        } else {
+            ShowCodedError(dialog, L"显示虚拟内存表有错误发生,内存分布无法显示\n错误码:0x%08x");
+        }
+    }
+    RefreshNotes = nullptr;
+    return rebuilt;
 }
 
 // While the walk runs, a refresh would start a walk inside it and the
@@ -164,7 +198,7 @@ static INT_PTR ProcessMemory_OnCommand(HWND dialog, WPARAM wParam) {
     BOOL idle = !Walking && !BrowserOpen;
     switch (LOWORD(wParam)) {
     case IDC_REFRESH:  // also what Enter sends
-        if (idle) ProcessMemory_OnRefresh(dialog);
+        if (idle) RefreshProcessMemory(dialog, nullptr, 0);
         return FALSE;
     case IDC_SHOW_HEAPS:
         if (idle) OpenBrowser(dialog, IDD_HEAP, HeapDialog);

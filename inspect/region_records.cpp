@@ -40,6 +40,7 @@ BOOL KeepRegionRecord(const MEMORY_BASIC_INFORMATION& region) {
     record.state = region.State;
     record.type = region.State == MEM_FREE ? 0 : region.Type;
     record.allocationProtect = region.AllocationProtect;
+    record.protect = region.State == MEM_COMMIT ? region.Protect : 0;
     return TRUE;
 }
 

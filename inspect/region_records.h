@@ -13,6 +13,7 @@ struct RegionRecord {
     DWORD state;  // MEM_COMMIT, MEM_RESERVE or MEM_FREE
     DWORD type;   // MEM_IMAGE, MEM_MAPPED or MEM_PRIVATE; 0 for free
     DWORD allocationProtect;
+    DWORD protect = 0;  // the region's own protection; 0 when free or reserved
 };
 
 // Written by the walk on the UI thread, read on the UI thread only. The list

@@ -434,7 +434,7 @@ int WalkRegionsWithStallLimit(DWORD stallLimitMs) {
 
     HANDLE process = OpenProcess(MORVANE_ACCESS_QUERY, FALSE, SelectedPid);
     if (!process) {
-        Notice(ProcessMemoryWindow, L"无法执行!", MB_ICONERROR);
+        InspectNotice(ProcessMemoryWindow, L"无法执行!", MB_ICONERROR);
         SetLastError(1);
         return 0;
     }

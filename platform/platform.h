@@ -564,6 +564,32 @@ BOOL GetClientRect(HWND window, LPRECT rect);
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
 BOOL MapDialogRect(HWND dialog, LPRECT rect);
 
+// Reading "内存用途" again: its check boxes, the automatic refresh's timer
+// and the process's creation time, which tells one process from another
+// that has been given the same PID since.
+#define BM_GETCHECK 0x00F0
+#define BM_SETCHECK 0x00F1
+#define BST_UNCHECKED 0
+#define BST_CHECKED 1
+BOOL KillTimer(HWND window, UINT_PTR id);
+// The strip, an owner-drawn static control.
+#define WM_DRAWITEM 0x002B
+#define ODT_STATIC 5
+typedef HGDIOBJ HBRUSH;
+struct DRAWITEMSTRUCT {
+    UINT CtlType;
+    UINT CtlID;
+    UINT itemID;
+    UINT itemAction;
+    UINT itemState;
+    HWND hwndItem;
+    HDC hDC;
+    RECT rcItem;
+    ULONG_PTR itemData;
+};
+HBRUSH CreateSolidBrush(COLORREF color);
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
+
 #endif  // _WIN32
 
 // The access masks Morvane asks for, as numbers: the SDK's own

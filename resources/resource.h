@@ -55,11 +55,21 @@
 #define IDC_USES_SUMMARY 1050
 #define IDC_USES_ALLOCATIONS 1051
 #define IDC_USES_NOTE 1052
-
-// UsesDialog's way to ContentsDialog ("内存内容"), and ContentsDialog: the
-// bytes and strings lists, the note line, find, 转到, 刷新 and the strings'
-// shortest length and filter
+// Opens a window on the selected allocation's contents.
 #define IDC_USES_CONTENTS 1053
+// What changed since the baseline: the line above the lists, 刷新, 设为基准,
+// the check boxes 只看变化 and 自动刷新, and the strip of the committed total
+// over time.
+#define IDC_USES_CHANGES 1054
+#define IDC_USES_REFRESH 1055
+#define IDC_USES_SET_BASELINE 1056
+#define IDC_USES_ONLY_CHANGES 1057
+#define IDC_USES_AUTO_REFRESH 1058
+#define IDC_USES_STRIP 1059
+#define IDC_USES_STRIP_LABEL 1061
+
+// ContentsDialog ("内存内容"): the bytes and strings lists, the note line,
+// find, 转到, 刷新 and the strings' shortest length and filter
 #define IDD_CONTENTS 160
 #define IDC_CONTENTS_BYTES 1070
 #define IDC_CONTENTS_STRINGS 1071

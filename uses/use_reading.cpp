@@ -244,10 +244,10 @@ void DrivePath(LPCWSTR mapped, const DosDrive* drives, size_t driveCount, WCHAR*
     AppendCut(out, units, mapped + bestLength);
 }
 
-void ReadAllocationFiles(HANDLE process, Allocation* allocations, size_t count) {
+void ReadAllocationFiles(HANDLE process, Allocation* allocations, size_t count, UseTexts* texts) {
     DriveTable drives;
     drives.asked = false;
-    WCHAR name[USE_DETAIL_UNITS];
+    WCHAR name[USE_DETAIL_UNITS], path[USE_DETAIL_UNITS];
     for (size_t i = 0; i < count; ++i) {
         Allocation& a = allocations[i];
         if (a.type != MEM_IMAGE && a.type != MEM_MAPPED) continue;
@@ -261,7 +261,8 @@ void ReadAllocationFiles(HANDLE process, Allocation* allocations, size_t count) 
         }
         name[length < USE_DETAIL_UNITS ? length : USE_DETAIL_UNITS - 1] = 0;
         if (StartsWith(name, L"\\Device\\") && !drives.asked) AskDrives(&drives);
-        DrivePath(name, drives.drives, drives.asked ? drives.count : 0, a.detail, USE_DETAIL_UNITS);
+        DrivePath(name, drives.drives, drives.asked ? drives.count : 0, path, USE_DETAIL_UNITS);
+        a.detail = KeepUseText(texts, path);
     }
 }
 

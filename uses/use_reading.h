@@ -37,7 +37,8 @@ void FreeUseMarks(UseMarks* marks);
 // a stack makes it 线程栈 ("线程ID:N"); a heap whose base is the
 // allocation's base makes it 堆 ("默认堆", "堆 0x..."); the PEB and TEBs
 // leave it 私有数据 with "进程环境块" and "线程环境块 线程ID:N" as 详情.
-void ApplyUseMarks(Allocation* allocations, size_t count, const RegionRecord* regions, UseMarks* marks);
+void ApplyUseMarks(Allocation* allocations, size_t count, const RegionRecord* regions, UseMarks* marks,
+                   UseTexts* texts);
 
 // Sums the allocations by kind into sums[USE_SUMMARY_ROWS].
 void SumUses(const Allocation* allocations, size_t count, UseSum* sums);
@@ -61,7 +62,7 @@ void DrivePath(LPCWSTR mapped, const DosDrive* drives, size_t driveCount, WCHAR*
 
 // The files behind the image and mapped allocations: 详情 and, for a
 // mapped section with no file, the kind 共享内存.
-void ReadAllocationFiles(HANDLE process, Allocation* allocations, size_t count);
+void ReadAllocationFiles(HANDLE process, Allocation* allocations, size_t count, UseTexts* texts);
 
 // The most heap handles read from one PEB's list: far more heaps than any
 // process makes, and a bound on what a garbage or hostile count costs.

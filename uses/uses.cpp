@@ -66,13 +66,13 @@ bool SameText(const WCHAR* a, const WCHAR* b) {
 
 // Appends a label to 详情, after "; " when it is not the first; a label
 // already there, or one that does not fit whole, is left out.
-void AppendLabel(Allocation* a, const WCHAR* label, WCHAR* last) {
-    if (a->detail[0] && SameText(label, last)) return;
-    size_t have = static_cast<size_t>(lstrlenW(a->detail));
+void AppendLabel(WCHAR* detail, const WCHAR* label, WCHAR* last) {
+    if (detail[0] && SameText(label, last)) return;
+    size_t have = static_cast<size_t>(lstrlenW(detail));
     size_t need = (have ? 2 : 0) + static_cast<size_t>(lstrlenW(label)) + 1;
     if (have + need > USE_DETAIL_UNITS) return;
-    if (have) wcscat_s(a->detail, USE_DETAIL_UNITS, L"; ");
-    wcscat_s(a->detail, USE_DETAIL_UNITS, label);
+    if (have) wcscat_s(detail, USE_DETAIL_UNITS, L"; ");
+    wcscat_s(detail, USE_DETAIL_UNITS, label);
     wcscpy_s(last, USE_DETAIL_UNITS, label);
 }
 
@@ -92,7 +92,7 @@ UseKind KindOfMark(const UseMark& mark, ULONGLONG base) {
 
 // Labels one private allocation from the marks that fall in it: a stack
 // before a heap before the TEBs and PEB; 详情 names the marks of that kind.
-void LabelAllocation(Allocation* a, const UseMark* marks, size_t count) {
+void LabelAllocation(Allocation* a, const UseMark* marks, size_t count, UseTexts* texts) {
     const UseKind order[] = {USE_THREAD_STACK, USE_HEAP, USE_PRIVATE_DATA};
     UseKind kind = USE_KIND_COUNT;
     for (UseKind k : order)
@@ -102,14 +102,59 @@ void LabelAllocation(Allocation* a, const UseMark* marks, size_t count) {
     a->kind = kind;
     WCHAR label[USE_DETAIL_UNITS];
     WCHAR last[USE_DETAIL_UNITS] = L"";
+    WCHAR detail[USE_DETAIL_UNITS] = L"";
     for (size_t i = 0; i < count; ++i) {
         if (KindOfMark(marks[i], a->base) != kind) continue;
         MarkLabel(marks[i], label);
-        AppendLabel(a, label, last);
+        AppendLabel(detail, label, last);
     }
+    a->detail = KeepUseText(texts, detail);
+}
+
+// Folds one region into its allocation's signature (FNV-1a over the
+// region's offset in the allocation, size, state and protection).
+DWORD FoldRegion(DWORD signature, ULONGLONG base, const RegionRecord& r) {
+    const ULONGLONG parts[4] = {r.base - base, r.size, r.state, r.protect};
+    for (ULONGLONG part : parts)
+        for (int byte = 0; byte < 8; ++byte) {
+            signature ^= static_cast<DWORD>((part >> (8 * byte)) & 0xFF);
+            signature *= 16777619u;
+        }
+    return signature;
 }
 
 }  // namespace
+
+size_t KeepUseText(UseTexts* texts, LPCWSTR text) {
+    size_t length = 0;
+    while (text[length] && length + 1 < USE_DETAIL_UNITS) ++length;
+    if (length == 0) return 0;
+    // The first unit is the empty text every offset 0 names.
+    size_t need = (texts->length ? texts->length : 1) + length + 1;
+    if (need > texts->capacity) {
+        size_t capacity = texts->capacity ? texts->capacity : 4096;
+        while (capacity < need && capacity <= SIZE_MAX / 2 / sizeof(WCHAR)) capacity *= 2;
+        void* grown = capacity >= need ? realloc(texts->units, capacity * sizeof(WCHAR)) : nullptr;
+        if (!grown) return 0;
+        texts->units = static_cast<WCHAR*>(grown);
+        texts->capacity = capacity;
+    }
+    if (texts->length == 0) texts->units[texts->length++] = 0;
+    size_t offset = texts->length;
+    for (size_t i = 0; i < length; ++i) texts->units[offset + i] = text[i];
+    texts->units[offset + length] = 0;
+    texts->length = offset + length + 1;
+    return offset;
+}
+
+LPCWSTR UseText(const UseTexts& texts, size_t offset) {
+    return texts.units && offset < texts.length ? texts.units + offset : L"";
+}
+
+void FreeUseTexts(UseTexts* texts) {
+    free(texts->units);
+    *texts = {};
+}
 
 LPCWSTR UseRowName(int row) { return row >= 0 && row < USE_SUMMARY_ROWS ? RowNames[row] : L""; }
 
@@ -124,6 +169,7 @@ size_t GroupAllocations(const RegionRecord* regions, size_t count, Allocation* a
                 last.size += r.size;
                 last.committed += committed;
                 last.regionCount++;
+                last.signature = FoldRegion(last.signature, last.base, r);
                 continue;
             }
         }
@@ -137,7 +183,8 @@ size_t GroupAllocations(const RegionRecord* regions, size_t count, Allocation* a
         a.regionCount = 1;
         a.firstRegion = i;
         a.kind = free ? USE_FREE : KindOfType(r.type);
-        a.detail[0] = 0;
+        a.detail = 0;
+        a.signature = FoldRegion(2166136261u, a.base, r);
     }
     return n;
 }
@@ -160,7 +207,8 @@ void FreeUseMarks(UseMarks* marks) {
     *marks = {};
 }
 
-void ApplyUseMarks(Allocation* allocations, size_t count, const RegionRecord* regions, UseMarks* marks) {
+void ApplyUseMarks(Allocation* allocations, size_t count, const RegionRecord* regions, UseMarks* marks,
+                   UseTexts* texts) {
     if (!marks->count) return;
     qsort(marks->items, marks->count, sizeof(UseMark), CompareMarks);
     // Both are in address order: one pass over the two.
@@ -173,7 +221,7 @@ void ApplyUseMarks(Allocation* allocations, size_t count, const RegionRecord* re
         size_t first = m;
         while (m < marks->count && marks->items[m].address < end) ++m;
         if (m > first && a.kind == USE_PRIVATE_DATA && a.type == MEM_PRIVATE)
-            LabelAllocation(&a, marks->items + first, m - first);
+            LabelAllocation(&a, marks->items + first, m - first, texts);
     }
 }
 
@@ -214,11 +262,11 @@ BOOL BuildUseTable(DWORD pid, ULONGLONG created, const RegionRecord* regions, si
     }
     if (process) {
         table->processRead = TRUE;
-        ReadAllocationFiles(process, allocations, n);
+        ReadAllocationFiles(process, allocations, n, &table->texts);
         if (canRead) {
             UseMarks marks = {};
             ReadUseMarks(process, pid, &marks);
-            ApplyUseMarks(allocations, n, regions, &marks);
+            ApplyUseMarks(allocations, n, regions, &marks, &table->texts);
             FreeUseMarks(&marks);
         }
         CloseHandle(process);
@@ -231,5 +279,6 @@ BOOL BuildUseTable(DWORD pid, ULONGLONG created, const RegionRecord* regions, si
 
 void FreeUseTable(UseTable* table) {
     free(table->allocations);
+    FreeUseTexts(&table->texts);
     *table = {};
 }

@@ -27,6 +27,21 @@ LPCWSTR UseRowName(int row);
 // "进程环境块", "默认堆" or "堆 0x...". Empty when nothing is known.
 #define USE_DETAIL_UNITS (MAX_PATH + 40)
 
+// The 详情 texts of a table, one after another, each with its terminator:
+// an allocation names its text by its offset, 0 being the empty text, so a
+// reading costs the length of its texts rather than a fixed buffer each.
+struct UseTexts {
+    WCHAR* units;
+    size_t length;
+    size_t capacity;
+};
+// Keeps a copy of `text` (cut to USE_DETAIL_UNITS - 1 units); its offset, or
+// 0 (the empty text) for an empty text or when memory runs out.
+size_t KeepUseText(UseTexts* texts, LPCWSTR text);
+// The text at `offset`; "" for 0 or an offset out of range.
+LPCWSTR UseText(const UseTexts& texts, size_t offset);
+void FreeUseTexts(UseTexts* texts);
+
 // One allocation: the regions that share one allocation base, or one free
 // region. Its regions are WalkedRegions.records[firstRegion] onward,
 // regionCount of them, so its table lines are 6 * firstRegion up to
@@ -35,13 +50,18 @@ struct Allocation {
     ULONGLONG base;     // the allocation base; a free region's own base
     ULONGLONG size;     // all its regions
     ULONGLONG committed;
+    size_t firstRegion;
+    size_t detail;      // 详情: an offset into its table's texts
     DWORD type;         // MEM_IMAGE, MEM_MAPPED or MEM_PRIVATE; 0 when free
     DWORD allocationProtect;
     DWORD regionCount;
-    size_t firstRegion;
     UseKind kind;
-    WCHAR detail[USE_DETAIL_UNITS];
+    // A digest of its regions' offsets, sizes, states and protections: two
+    // readings of one allocation with the same digest have the same regions.
+    DWORD signature;
 };
+// A reading costs this per allocation, its 详情 text apart.
+static_assert(sizeof(Allocation) <= 64, "an allocation's record stays small");
 
 // One summary row's figures. For USE_FREE, `largest` is the largest free
 // region; for the others the largest allocation (by size).
@@ -56,6 +76,7 @@ struct UseSum {
 struct UseTable {
     Allocation* allocations;  // in address order
     size_t count;
+    UseTexts texts;
     UseSum sums[USE_SUMMARY_ROWS];
     // FALSE when the process could not be opened any more (or its PID names
     // another process by now): the kinds then come from the region types

@@ -32,6 +32,7 @@
 #include "e2e_report.h"
 #include "e2e_responsive.h"
 #include "e2e_screen.h"
+#include "e2e_uses.h"
 #include "e2e_windows.h"
 
 // "内存用途" (e2e_uses.cpp): opened from the process dialog on the known
@@ -614,6 +615,8 @@ void Run(const std::wstring& morvaneExe, const std::wstring& targetExe, bool mea
     CheckUses(dialog, known);
     DrainMapNotices(1000);
     CheckContents(dialog, known);
+    DrainMapNotices(1000);
+    CheckChanges(dialog, known);
     DrainMapNotices(1000);
 
     PostMessageW(dialog, WM_CLOSE, 0, 0);

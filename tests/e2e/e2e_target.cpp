@@ -6,7 +6,8 @@
 //                 protections and free gaps between them (on x86_64 also a
 //                 committed and a reserved region above 4 GB), a few DLLs
 //                 loaded on purpose, a view of a file it writes beside
-//                 REPORT, and a thread of its own that waits.
+//                 REPORT, a thread of its own that waits, and allocations
+//                 it changes on the driver's signal (kChanging).
 // MODE "regions": 10,000 allocations below 4 GB, each 64 KB reserved with its
 //                 first 4 KB committed: 20,000 regions.
 // MODE "commit":  1.5 GB committed below 2 GB (never touched).
@@ -153,6 +154,50 @@ bool MakeBigContents() {
     return true;
 }
 
+// The allocations the driver's signal "morvane-e2e-change-PID" changes,
+// each signal answered by "morvane-e2e-changed-PID": on the first,
+// 0x21000000 is made (64 KB), 0x21100000 freed (64 KB), 0x21200000 grown
+// (+128 KB), 0x21300000 shrunk (-64 KB) and the first page of 0x21400000
+// made read-only; on the second 0x21500000 is made (64 KB).
+const KnownRegion kChanging[] = {{0x21100000, 0x10000, 0x10000, PAGE_READWRITE},
+                                 {0x21200000, 0x40000, 0x10000, PAGE_READWRITE},
+                                 {0x21300000, 0x40000, 0x20000, PAGE_READWRITE},
+                                 {0x21400000, 0x10000, 0x10000, PAGE_READWRITE}};
+
+HANDLE NamedEvent(const wchar_t* prefix) {
+    wchar_t name[64];
+    _snwprintf(name, 64, L"%ls%lu", prefix, GetCurrentProcessId());
+    name[63] = 0;
+    return CreateEventW(nullptr, FALSE, FALSE, name);
+}
+
+DWORD WINAPI MakeChanges(LPVOID signal) {
+    HANDLE changed = NamedEvent(L"morvane-e2e-changed-");
+    DWORD old;
+    WaitForSingleObject(signal, INFINITE);
+    VirtualAlloc(reinterpret_cast<void*>(0x21000000), 0x10000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    VirtualFree(reinterpret_cast<void*>(0x21100000), 0, MEM_RELEASE);
+    VirtualAlloc(reinterpret_cast<void*>(0x21210000), 0x20000, MEM_COMMIT, PAGE_READWRITE);
+    VirtualFree(reinterpret_cast<void*>(0x21310000), 0x10000, MEM_DECOMMIT);
+    VirtualProtect(reinterpret_cast<void*>(0x21400000), 0x1000, PAGE_READONLY, &old);
+    SetEvent(changed);
+    WaitForSingleObject(signal, INFINITE);
+    VirtualAlloc(reinterpret_cast<void*>(0x21500000), 0x10000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    SetEvent(changed);
+    return 0;
+}
+
+bool PrepareChanges() {
+    for (const KnownRegion& r : kChanging)
+        if (!VirtualAlloc(reinterpret_cast<void*>(r.base), r.reserve, MEM_RESERVE, r.protect) ||
+            !VirtualAlloc(reinterpret_cast<void*>(r.base), r.commit, MEM_COMMIT, r.protect))
+            return Fail("changing allocations"), false;
+    HANDLE thread = CreateThread(nullptr, 0, MakeChanges, NamedEvent(L"morvane-e2e-change-"), 0, nullptr);
+    if (!thread) return Fail("change thread"), false;
+    CloseHandle(thread);
+    return true;
+}
+
 bool MakeKnown(const wchar_t* reportPath) {
     if (!MakeContents()) return false;
     for (const KnownRegion& r : kKnown) {
@@ -170,7 +215,7 @@ bool MakeKnown(const wchar_t* reportPath) {
             return false;
         }
     }
-    return MapFile(reportPath) && StartWaitingThread();
+    return MapFile(reportPath) && StartWaitingThread() && PrepareChanges();
 }
 
 // Places `count` allocations of `size` bytes at fixed addresses below

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -262,6 +263,11 @@ LRESULT ControlMessage(fake::Control& c, UINT msg, WPARAM wParam, LPARAM lParam)
         c.columns.push_back(ToU16(column->pszText));
         return static_cast<LRESULT>(c.columns.size() - 1);
     }
+    case BM_SETCHECK:
+        c.check = static_cast<int>(wParam);
+        return 0;
+    case BM_GETCHECK:
+        return c.check;
     case LB_INITSTORAGE:
         c.storageItems += wParam;
         return static_cast<LRESULT>(c.storageItems);
@@ -470,8 +476,18 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
+    // As on the platform, the same window and id replace the timer.
+    KillTimer(window, id);
     W().timers.push_back({window, id, elapse, proc != nullptr});
     return id;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    auto& t = W().timers;
+    size_t before = t.size();
+    t.erase(std::remove_if(t.begin(), t.end(), [&](const fake::Timer& x) { return x.window == window && x.id == id; }), t.end());
+    return t.size() < before;
 }
 
 HICON LoadIconW(HINSTANCE, LPCWSTR name) {
@@ -635,7 +651,7 @@ int ReleaseDC(HWND, HDC dc) {
     return 0;
 }
 
-// The subset of wsprintfW's formats Morvane uses: %u %d %x %s %%, with an
+// The subset of wsprintfW's formats Morvane uses: %u %d %x %X %s %%, with an
 // optional 0 flag and width, and the I64 and ll size prefixes.
 int wsprintfW(LPWSTR out, LPCWSTR format, ...) {
     va_list args;
@@ -673,8 +689,13 @@ int wsprintfW(LPWSTR out, LPCWSTR format, ...) {
             AppendNumber(s, wide64 ? va_arg(args, unsigned long long) : va_arg(args, unsigned int), 10, width, zero);
             break;
         case L'x':
+        case L'X': {
+            size_t at = s.size();
             AppendNumber(s, wide64 ? va_arg(args, unsigned long long) : va_arg(args, unsigned int), 16, width, zero);
+            if (*f == L'X')
+                for (size_t i = at; i < s.size(); ++i) s[i] = static_cast<char16_t>(toupper(s[i]));
             break;
+        }
         case L'd': {
             long long v = wide64 ? va_arg(args, long long) : va_arg(args, int);
             if (v < 0) s.push_back(u'-');
@@ -754,6 +775,13 @@ BOOL LineTo(HDC dc, int x, int y) {
     }
     if (hook) hook(line);
     return TRUE;
+}
+
+HBRUSH CreateSolidBrush(COLORREF color) { return CreatePen(PS_SOLID, 0, color); }
+
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
+    std::lock_guard<std::recursive_mutex> lock(W().m);
+    return dc && rect && brush && !brush->deleted;
 }
 
 BOOL DeleteObject(HGDIOBJ object) {

@@ -129,6 +129,7 @@ struct Control {
     // its selected rows are `selected`.
     int itemCount = 0;
     std::vector<std::u16string> columns;
+    int check = 0;  // a check box's state (BM_SETCHECK, BM_GETCHECK)
 };
 
 // A dialog window as the test drives it. `proc` may be null when the test

@@ -566,4 +566,114 @@ TEST_F(ProcessMemory, ClosingWhileTheRegionRingIsFullEndsTheQueryingThread) {
     EXPECT_EQ(events, fake::OpenEvents());
 }
 
+// ---- "内存用途" reading the process again through this dialog's refresh ----
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+bool HasTimer(HWND d) {
+    for (const fake::Timer& t : fake::Timers())
+        if (t.window == d && t.id == 1 && t.elapse == 2000 && !t.hasProc) return true;
+    return false;
+}
+
+void Check(HWND d, int id) {
+    fake::Item(d, id).check = BST_CHECKED;
+    fake::Command(d, id);
+}
+
+// 刷新 there rebuilds this dialog's lists and redraws the map silently, and
+// tells in its own line what a notice would; 自动刷新 reads on each tick of
+// its timer, takes a new process under the PID as the baseline, and stops
+// when the process has ended, the last reading kept.
+TEST_F(ProcessMemory, UsesRefreshReadsThisDialogAgainAndComparesWithTheBaseline) {
+    fake::Process& p = AddInspectedProcess();
+    ASSERT_EQ(TRUE, fake::Send(dialog, WM_INITDIALOG));
+    fake::OnDialog(IDD_USES, [&](HWND d) {
+        EXPECT_EQ("基准 ", fake::Text(d, IDC_USES_CHANGES).substr(0, 7));
+        p.regions[1].size = 0x3000;  // grown by 8 KB, then a new 4 KB allocation
+        p.regions.push_back({0x00013000, 0xD000, 0, MEM_FREE, 0, 0});
+        p.regions.push_back({0x00020000, 0x1000, PAGE_READWRITE, MEM_COMMIT, MEM_PRIVATE, PAGE_READWRITE});
+        fake::Item(d, IDC_USES_ALLOCATIONS).selected = {1};  // 0x10000, still there after
+        fake::Command(d, IDC_USES_REFRESH);
+        EXPECT_EQ((std::set<int>{1}), fake::Item(d, IDC_USES_ALLOCATIONS).selected);
+        EXPECT_EQ(24u, fake::Lines(dialog, IDC_REGIONS).size());
+        MapRequest map = TakeRequest();
+        EXPECT_TRUE(map.pending && !map.announces);
+        EXPECT_EQ(4, fake::Item(d, IDC_USES_ALLOCATIONS).itemCount);
+        EXPECT_TRUE(Has(fake::Text(d, IDC_USES_CHANGES), "已调拨 +12 KB")) << fake::Text(d, IDC_USES_CHANGES);
+        fake::ClearDrawnLines();
+        fake::Send(d, WM_DRAWITEM, IDC_USES_STRIP);
+        std::vector<fake::DrawnLine> strip = fake::DrawnLines();
+        ASSERT_EQ(3u, strip.size()) << "the baseline's mark, then the line through both readings";
+        EXPECT_EQ(strip[0].x0, strip[1].x1) << "the mark stands at the first reading";
+        EXPECT_LT(strip[2].y1, strip[1].y1) << "16 KB drawn above 4 KB";
+        EXPECT_EQ("最大 16 KB  最小 4 KB", fake::Text(d, IDC_USES_STRIP_LABEL));
+        Check(d, IDC_USES_ONLY_CHANGES);
+        EXPECT_EQ(2, fake::Item(d, IDC_USES_ALLOCATIONS).itemCount);
+
+        Check(d, IDC_USES_AUTO_REFRESH);
+        EXPECT_TRUE(HasTimer(d));
+        p.created += 1000;
+        fake::Send(d, WM_TIMER, 1);
+        EXPECT_TRUE(Has(fake::Text(d, IDC_USES_CHANGES), "进程ID已属另一进程")) << fake::Text(d, IDC_USES_CHANGES);
+        EXPECT_EQ(0, fake::Item(d, IDC_USES_ALLOCATIONS).itemCount) << "the new reading is the baseline";
+        EXPECT_TRUE(HasTimer(d));
+
+        fake::RemoveProcess(Pid);
+        fake::Send(d, WM_TIMER, 1);
+        EXPECT_TRUE(Has(fake::Text(d, IDC_USES_CHANGES), "进程已结束"));
+        EXPECT_FALSE(HasTimer(d));
+        EXPECT_EQ(BST_UNCHECKED, fake::Item(d, IDC_USES_AUTO_REFRESH).check);
+        EXPECT_TRUE(fake::Boxes().empty());
+    });
+    EXPECT_EQ(FALSE, fake::Command(dialog, IDC_SHOW_USES));
+}
+
+// 查看内容 opens "内存内容" on a selected allocation only, never on a free
+// region; while it is open, a 刷新 (here another program's) reads nothing.
+TEST_F(ProcessMemory, ShowContentsOpensOnASelectedAllocationAndHoldsOffReadings) {
+    AddInspectedProcess();
+    ASSERT_EQ(TRUE, fake::Send(dialog, WM_INITDIALOG));
+    int opened = 0;
+    fake::OnDialog(IDD_USES, [&opened](HWND d) {
+        fake::OnDialog(IDD_CONTENTS, [d, &opened](HWND) {
+            ++opened;
+            fake::Command(d, IDC_USES_REFRESH);
+            EXPECT_FALSE(Has(fake::Text(d, IDC_USES_CHANGES), "现在")) << "no reading while it is open";
+        });
+        fake::Control& list = fake::Item(d, IDC_USES_ALLOCATIONS);
+        fake::Command(d, IDC_USES_CONTENTS);  // nothing selected
+        list.selected = {0};                  // the free region at 0
+        fake::Command(d, IDC_USES_CONTENTS);
+        EXPECT_EQ(0, opened);
+        list.selected = {1};
+        fake::Command(d, IDC_USES_CONTENTS);
+        EXPECT_EQ(1, opened);
+    });
+    fake::Command(dialog, IDC_SHOW_USES);
+    EXPECT_EQ(1, fake::Item(dialog, IDC_REGIONS).redrawOffCount) << "the opening's walk alone";
+}
+
+// A second 刷新 during the reading does nothing; the close ends the window
+// at once and the walk still finishes the table behind.
+TEST_F(ProcessMemory, ClosingUsesDuringItsReadingLeavesTheTableBehindWhole) {
+    AddInspectedProcess();
+    ASSERT_EQ(TRUE, fake::Send(dialog, WM_INITDIALOG));
+    fake::OnDialog(IDD_USES, [&](HWND d) {
+        {
+            WhileTheWalkWaits waits([d] {
+                fake::PostAndWaitDispatched(d, WM_COMMAND, IDC_USES_REFRESH);
+                fake::PostAndWaitDispatched(d, WM_CLOSE);
+            });
+            fake::Command(d, IDC_USES_REFRESH);
+        }
+        EXPECT_TRUE(fake::Ended(d));
+        EXPECT_FALSE(Has(fake::Text(d, IDC_USES_CHANGES), "现在")) << "the reading was dropped";
+    });
+    fake::Command(dialog, IDC_SHOW_USES);
+    EXPECT_EQ(2, fake::Item(dialog, IDC_REGIONS).redrawOffCount) << "the opening's walk and one refresh";
+    EXPECT_EQ(12u, fake::Lines(dialog, IDC_REGIONS).size());
+    EXPECT_TRUE(fake::Boxes().empty());
+}
+
 }  // namespace

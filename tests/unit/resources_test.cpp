@@ -354,11 +354,20 @@ const ExpectedTemplate kProcessMemoryDialog = {135, "进程虚拟内存信息", 
 
 // Resizable (WS_THICKFRAME | WS_MAXIMIZEBOX, no modal frame); virtual report
 // list views of one selected row and of many.
-const ExpectedTemplate kUsesDialog = {155, "内存用途", 520, 300, {
-    {1050, kNamed, "syslistview32", "", 0x5081100D, 0, 0, 520, 86},
-    {1051, kNamed, "syslistview32", "", 0x50811009, 0, 90, 520, 178},
-    {1053, kButtonClass, nullptr, "查看内容", kButton, 4, 271, 60, 14},
-    {1052, kStaticClass, nullptr, "", kLabel, 4, 289, 512, 9},
+// The strip is owner-drawn (SS_OWNERDRAW | WS_BORDER), the two check boxes
+// check themselves (BS_AUTOCHECKBOX).
+const ExpectedTemplate kUsesDialog = {155, "内存用途", 600, 330, {
+    {1054, kStaticClass, nullptr, "", kLabel, 4, 2, 592, 9},
+    {1050, kNamed, "syslistview32", "", 0x5081100D, 0, 13, 448, 86},
+    {1059, kStaticClass, nullptr, "", 0x5080000D, 452, 13, 144, 74},
+    {1061, kStaticClass, nullptr, "", kLabel, 452, 89, 144, 9},
+    {1051, kNamed, "syslistview32", "", 0x50811009, 0, 103, 600, 196},
+    {1052, kStaticClass, nullptr, "", kLabel, 4, 302, 592, 9},
+    {1055, kButtonClass, nullptr, "刷新", kButton, 4, 314, 50, 14},
+    {1056, kButtonClass, nullptr, "设为基准", kButton, 58, 314, 50, 14},
+    {1057, kButtonClass, nullptr, "只看变化", 0x50010003, 116, 314, 50, 14},
+    {1058, kButtonClass, nullptr, "自动刷新", 0x50010003, 170, 314, 50, 14},
+    {1053, kButtonClass, nullptr, "查看内容", kButton, 546, 314, 50, 14},
 }, 0x80CD0048};
 
 // Resizable; edit boxes with a border, a check box, two virtual report list

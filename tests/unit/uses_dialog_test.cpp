@@ -12,28 +12,39 @@
 #include "inspect/region_records.h"
 #include "tests/fake/fake_platform.h"
 #include "uses/use_reading.h"
+#include "uses/uses_changes.h"
 #include "uses/uses_dialog.h"
 #include "uses/uses_view.h"
 
 namespace {
 
-Allocation Alloc(ULONGLONG base, ULONGLONG size, DWORD type, UseKind kind, const char* detail = "") {
-    Allocation a = {base, size, type ? size : 0, type, type ? PAGE_EXECUTE_WRITECOPY : 0u, 1, 0, kind, {}};
-    std::u16string d = fake::Utf16(detail);
-    std::copy(d.begin(), d.end(), a.detail);
-    return a;
+Allocation Alloc(ULONGLONG base, ULONGLONG size, DWORD type, UseKind kind) {
+    return {base, size, type ? size : 0, 0, 0, type, type ? PAGE_EXECUTE_WRITECOPY : 0u, 1, kind, 0};
 }
 
-// A view over allocations the test owns (only the row order is freed), and
-// the bases of the rows it shows.
+// Keeps a UTF-8 text as 详情 in `texts`; its offset.
+size_t Detail(UseTexts* texts, const char* utf8) {
+    std::u16string d = fake::Utf16(utf8);
+    std::vector<WCHAR> text(d.begin(), d.end());
+    text.push_back(0);
+    return KeepUseText(texts, text.data());
+}
+
+// A view over allocations the test owns (only the row order, the
+// comparison and the texts are freed), and the bases of the rows it shows.
 struct HandView {
     std::vector<Allocation> all;
     UsesView view = {};
-    explicit HandView(std::vector<Allocation> a) : all(std::move(a)) {
-        view.table = {all.data(), all.size(), {}, TRUE};
+    explicit HandView(std::vector<Allocation> a, const char* firstDetail = "") : all(std::move(a)) {
+        view.table = {all.data(), all.size(), {}, {}, TRUE};
+        all[0].detail = Detail(&view.table.texts, firstDetail);
         EXPECT_TRUE(InitUsesView(&view));
     }
-    ~HandView() { free(view.rows); }
+    ~HandView() {
+        free(view.rows);
+        FreeUseChanges(&view.changes);
+        FreeUseTexts(&view.table.texts);
+    }
     std::vector<ULONGLONG> Bases() const {
         std::vector<ULONGLONG> out;
         for (size_t i = 0; i < view.rowCount; ++i) out.push_back(all[view.rows[i]].base);
@@ -43,14 +54,14 @@ struct HandView {
 using Bases = std::vector<ULONGLONG>;
 
 TEST(UsesView, CopiesTheColumnNamesThenTwoRowsTabSeparated) {
-    HandView h({Alloc(0x140000000ull, 0x2000, MEM_IMAGE, USE_IMAGE, "C:\\t\\e2e_target.exe"),
-                Alloc(0x140002000ull, 0x100000, 0, USE_FREE)});
+    HandView h({Alloc(0x140000000ull, 0x2000, MEM_IMAGE, USE_IMAGE), Alloc(0x140002000ull, 0x100000, 0, USE_FREE)},
+               "C:\\t\\e2e_target.exe");
     size_t length = UsesCopyText(h.view, USES_ALLOCATIONS, nullptr, 0, nullptr, 0);
     std::vector<WCHAR> text(length + 1, 0x5A);
     EXPECT_EQ(length, UsesCopyText(h.view, USES_ALLOCATIONS, nullptr, 0, text.data(), text.size()));
-    EXPECT_EQ("基址\t大小\t已调拨\t类型\t用途\t保护\t区域数\t详情\r\n"
-              "0x140000000\t8 KB\t8 KB\t镜像\t镜像\tPAGE_EXECUTE_WRITECOPY\t1\tC:\\t\\e2e_target.exe\r\n"
-              "0x140002000\t1,024 KB\t0 KB\t\t未用\t\t1\t",
+    EXPECT_EQ("基址\t大小\t已调拨\t类型\t用途\t保护\t区域数\t详情\t状态\t变化\r\n"
+              "0x140000000\t8 KB\t8 KB\t镜像\t镜像\tPAGE_EXECUTE_WRITECOPY\t1\tC:\\t\\e2e_target.exe\t\t0 KB\r\n"
+              "0x140002000\t1,024 KB\t0 KB\t\t未用\t\t1\t\t\t0 KB",
               fake::Utf8(text.data()));
 }
 
@@ -79,10 +90,97 @@ TEST(UsesView, SortsNumbersAsNumbersAgainReversesAndFiltersBySummaryRow) {
     std::string cells;
     for (int column = 1; column <= 3; ++column) {
         WCHAR cell[USES_CELL_UNITS];
-        UsesCellText(h.view.table, USES_SUMMARY, USE_HEAP, column, cell, USES_CELL_UNITS);
+        UsesCellText(h.view, USES_SUMMARY, USE_HEAP, column, cell, USES_CELL_UNITS);
         cells += fake::Utf8(cell) + "|";
     }
     EXPECT_EQ("16 KB|4 KB|12 KB|", cells);
+}
+
+// ---- Comparing two readings ------------------------------------------------
+
+const DWORD C = MEM_COMMIT, R = MEM_RESERVE, RW = PAGE_READWRITE;
+
+// A private allocation at 0x10000 of 64 KB with `committed` bytes committed
+// at its start, of protection `protect`; or an image's.
+std::vector<RegionRecord> Allocated(ULONGLONG committed, DWORD protect = RW, DWORD type = MEM_PRIVATE) {
+    return {{0x10000, 0x10000, committed, C, type, RW, protect}, {0x10000 + committed, 0x10000, 0x10000 - committed, R, type, RW, 0}};
+}
+const std::vector<RegionRecord> kFreed = {{0x10000, 0, 0x10000, MEM_FREE, 0, 0, 0}};
+
+// A reading the view can own: the allocations of the regions, summed.
+UseTable Reading(const std::vector<RegionRecord>& regions, const char* detail = "") {
+    UseTable t = {static_cast<Allocation*>(calloc(regions.size() + 1, sizeof(Allocation))), 0, {}, {}, TRUE};
+    t.count = GroupAllocations(regions.data(), regions.size(), t.allocations);
+    if (t.count) t.allocations[0].detail = Detail(&t.texts, detail);
+    SumUses(t.allocations, t.count, t.sums);
+    return t;
+}
+
+struct CompareCase {
+    const char* what;
+    std::vector<RegionRecord> baseline, now;
+    const char* detailNow;
+    BOOL anotherProcess;  // the PID names another process now
+    std::vector<std::string> rows;  // 状态 and 变化 of each item
+    const char* total;              // 总计's 变化
+};
+
+TEST(UsesCompare, GivesEachAllocationItsStateAndChange) {
+    const CompareCase cases[] = {
+        {"new, from an empty baseline", {}, Allocated(0x1000), "", FALSE, {"新增 +4 KB"}, "+4 KB"},
+        {"freed", Allocated(0x1000), kFreed, "", FALSE, {" 0 KB", "已释放 -4 KB"}, "-4 KB"},
+        {"grown", Allocated(0x1000), Allocated(0x3000), "", FALSE, {"增长 +8 KB"}, "+8 KB"},
+        {"shrunk", Allocated(0x3000), Allocated(0x1000), "", FALSE, {"缩小 -8 KB"}, "-8 KB"},
+        {"protection changed", Allocated(0x1000), Allocated(0x1000, PAGE_READONLY), "", FALSE, {"改变 0 KB"}, "0 KB"},
+        {"use changed", Allocated(0x1000), Allocated(0x1000), "线程ID:5", FALSE, {"改变 0 KB"}, "0 KB"},
+        {"same base, another type", Allocated(0x1000), Allocated(0x2000, RW, MEM_IMAGE), "", FALSE,
+         {"新增 +8 KB", "已释放 -4 KB"}, "+4 KB"},
+        {"unchanged", Allocated(0x1000), Allocated(0x1000), "", FALSE, {" 0 KB"}, "0 KB"},
+        {"a reused PID", Allocated(0x1000), Allocated(0x3000, PAGE_READONLY), "", TRUE, {" 0 KB"}, "0 KB"},
+    };
+    for (const CompareCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        UsesView view = {};
+        view.table = Reading(c.baseline);
+        ASSERT_TRUE(InitUsesView(&view));
+        UseTable now = Reading(c.now, c.detailNow);
+        ASSERT_TRUE(TakeUsesReading(&view, &now, c.anotherProcess));
+        std::vector<std::string> rows;
+        WCHAR status[USES_CELL_UNITS], change[USES_CELL_UNITS];
+        for (size_t item = 0; item < UsesItemCount(view); ++item) {
+            UsesCellText(view, USES_ALLOCATIONS, item, ALLOC_STATUS, status, USES_CELL_UNITS);
+            UsesCellText(view, USES_ALLOCATIONS, item, ALLOC_CHANGE, change, USES_CELL_UNITS);
+            rows.push_back(fake::Utf8(status) + " " + fake::Utf8(change));
+        }
+        EXPECT_EQ(c.rows, rows);
+        UsesCellText(view, USES_SUMMARY, USE_TOTAL_ROW, SUMMARY_CHANGE, change, USES_CELL_UNITS);
+        EXPECT_EQ(c.total, fake::Utf8(change));
+        FreeUsesView(&view);
+    }
+}
+
+TEST(UsesCompare, TheNoteLineSaysWhenBothReadingsWereMadeAndHowFastTheCommittedTotalMoved) {
+    struct {
+        SYSTEMTIME baseline, now;
+        DWORD seconds;
+        long long change;
+        BOOL same;
+        const char* note;
+    } cases[] = {
+        {{0, 0, 0, 0, 14, 5, 22, 0}, {0, 0, 0, 0, 14, 7, 40, 0}, 138, 12288 * 1024, FALSE,
+         "基准 14:05:22  现在 14:07:40 (2分18秒)  已调拨 +12,288 KB (每分钟 +5,340 KB)"},
+        {{0, 0, 0, 0, 9, 0, 0, 0}, {0, 0, 0, 0, 9, 0, 45, 0}, 45, -64 * 1024, FALSE,
+         "基准 09:00:00  现在 09:00:45 (45秒)  已调拨 -64 KB (每分钟 -85 KB)"},
+        {{0, 0, 0, 0, 9, 0, 0, 0}, {0, 0, 0, 0, 10, 2, 5, 0}, 3725, 0, FALSE,
+         "基准 09:00:00  现在 10:02:05 (1小时2分5秒)  已调拨 0 KB (每分钟 0 KB)"},
+        {{0, 0, 0, 0, 9, 0, 0, 0}, {0, 0, 0, 0, 9, 0, 0, 0}, 0, 4096, FALSE, "基准 09:00:00  现在 09:00:00 (0秒)  已调拨 +4 KB"},
+        {{0, 0, 0, 0, 14, 5, 22, 0}, {0, 0, 0, 0, 14, 5, 22, 0}, 0, 0, TRUE, "基准 14:05:22"},
+    };
+    for (const auto& c : cases) {
+        WCHAR note[USE_NOTE_UNITS];
+        FormatChangeNote(c.baseline, c.now, c.seconds, c.change, c.same, note, USE_NOTE_UNITS);
+        EXPECT_EQ(c.note, fake::Utf8(note));
+    }
 }
 
 // ---- The dialog ------------------------------------------------------------
@@ -181,9 +279,9 @@ TEST_F(Uses, CtrlCCopiesTheSelectedRowsAndCtrlASelectsThemAll) {
         EXPECT_EQ((std::set<int>{0, 2}), list.selected);
         fake::SetKeyDown(VK_CONTROL, true);
         Key(d, IDC_USES_ALLOCATIONS, 'C');
-        EXPECT_EQ("基址\t大小\t已调拨\t类型\t用途\t保护\t区域数\t详情\r\n"
-                  "0x00000000\t64 KB\t0 KB\t\t未用\t\t1\t\r\n"
-                  "0x00020000\t4 KB\t4 KB\t镜像\t镜像\tPAGE_EXECUTE_WRITECOPY\t1\t",
+        EXPECT_EQ("基址\t大小\t已调拨\t类型\t用途\t保护\t区域数\t详情\t状态\t变化\r\n"
+                  "0x00000000\t64 KB\t0 KB\t\t未用\t\t1\t\t\t0 KB\r\n"
+                  "0x00020000\t4 KB\t4 KB\t镜像\t镜像\tPAGE_EXECUTE_WRITECOPY\t1\t\t\t0 KB",
                   fake::ClipboardText());
         Key(d, IDC_USES_ALLOCATIONS, 'A');
         EXPECT_EQ((std::set<int>{0, 1, 2}), list.selected);
@@ -244,7 +342,7 @@ TEST_F(Uses, JunkNotificationsAreIgnored) {
         EXPECT_EQ(3, fake::Item(d, IDC_USES_ALLOCATIONS).itemCount);
 
         fake::Send(d, WM_INITDIALOG);
-        EXPECT_EQ(8u, fake::Item(d, IDC_USES_ALLOCATIONS).columns.size());
+        EXPECT_EQ(10u, fake::Item(d, IDC_USES_ALLOCATIONS).columns.size());
         EXPECT_FALSE(fake::Ended(d));
     });
     EXPECT_TRUE(fake::Item(processDialog, IDC_REGIONS).selected.empty());

@@ -49,7 +49,7 @@ std::vector<Row> Rows(const UseTable& t) {
     std::vector<Row> rows;
     for (size_t i = 0; i < t.count; ++i) {
         const Allocation& a = t.allocations[i];
-        rows.emplace_back(a.base, a.size, a.committed, a.kind, a.regionCount, fake::Utf8(a.detail));
+        rows.emplace_back(a.base, a.size, a.committed, a.kind, a.regionCount, fake::Utf8(UseText(t.texts, a.detail)));
     }
     return rows;
 }
@@ -153,7 +153,7 @@ TEST_F(UsesTest, ProcessThatCannotBeOpenedGivesKindsFromTypesAlone) {
         std::vector<UseKind> kinds;
         for (size_t i = 0; i < table.count; ++i) {
             kinds.push_back(table.allocations[i].kind);
-            EXPECT_EQ(0, table.allocations[i].detail[0]) << i;
+            EXPECT_EQ(0, UseText(table.texts, table.allocations[i].detail)[0]) << i;
         }
         const UseKind P = USE_PRIVATE_DATA, M = USE_MAPPED_FILE, N = USE_FREE;
         EXPECT_EQ((std::vector<UseKind>{N, USE_IMAGE, N, M, M, N, P, P, P, P, P, P, N}), kinds);
