@@ -1053,6 +1053,18 @@ BOOL Process32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry) { return ProcessSt
 
 HANDLE GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
 
+// The process a handle opened with a query right names; null (access
+// denied) for any other handle.
+static fake::Process* QueriedProcess(HANDLE process) {
+    KernelHandle* k = AsKernel(process);
+    fake::Process* p = ProcessOf(k);
+    if (!p || k->kind != Kind::Process || !(k->access & (MORVANE_ACCESS_LIMITED | PROCESS_QUERY_INFORMATION))) {
+        lastError = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    return p;
+}
+
 // Answers for the current process and for a process opened with query
 // rights (query-limited or full).
 BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
@@ -1061,12 +1073,8 @@ BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
         *wow64 = W().selfWow64;
         return TRUE;
     }
-    KernelHandle* k = AsKernel(process);
-    fake::Process* p = ProcessOf(k);
-    if (!p || k->kind != Kind::Process || !(k->access & (MORVANE_ACCESS_LIMITED | PROCESS_QUERY_INFORMATION))) {
-        lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
+    fake::Process* p = QueriedProcess(process);
+    if (!p) return FALSE;
     *wow64 = p->wow64;
     return TRUE;
 }
@@ -1074,12 +1082,8 @@ BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
 // Only the creation time is kept.
 BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel, LPFILETIME user) {
     std::lock_guard<std::recursive_mutex> lock(W().m);
-    KernelHandle* k = AsKernel(process);
-    fake::Process* p = ProcessOf(k);
-    if (!p || k->kind != Kind::Process || !(k->access & (MORVANE_ACCESS_LIMITED | PROCESS_QUERY_INFORMATION))) {
-        lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
+    fake::Process* p = QueriedProcess(process);
+    if (!p) return FALSE;
     *creation = {static_cast<DWORD>(p->created), static_cast<DWORD>(p->created >> 32)};
     *exit = *kernel = *user = {0, 0};
     return TRUE;
