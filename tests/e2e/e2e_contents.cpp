@@ -65,7 +65,8 @@ HWND OpenContents(HWND dialog, ULONGLONG base, HWND* uses, DWORD* pressed) {
 std::string SettledNote(HWND contents, DWORD timeout) {
     DWORD start = Now();
     std::string note = FieldText(contents, kNote);
-    while (note.compare(0, strlen("正在"), "正在") == 0 && Now() - start < timeout) {
+    // A note read while it changes may come cut short: "正" is still "正在...".
+    while (note.compare(0, strlen("正"), "正") == 0 && Now() - start < timeout) {
         Sleep(20);
         note = FieldText(contents, kNote);
     }
@@ -130,6 +131,8 @@ void CheckContents(HWND dialog, const Target& known) {
           "contents: F3 wraps to the start and finds the one match again", Escape(line));
     SetText(GetDlgItem(contents, kFindText), L"NoSuchText");
     Press(GetDlgItem(contents, kFind));
+    start = Now();
+    while (SettledNote(contents, 10000) != "未找到" && Now() - start < 10000) Sleep(50);
     CheckEq("未找到", SettledNote(contents, 10000), "contents: a text that is not there");
 
     SetText(GetDlgItem(contents, kGotoText), L"0x20501004");
