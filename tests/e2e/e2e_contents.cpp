@@ -17,36 +17,22 @@
 #include "e2e_notices.h"
 #include "e2e_report.h"
 #include "e2e_screen.h"
+#include "e2e_uses.h"
 #include "e2e_windows.h"
 
 namespace {
 
-const int kShowUses = 1032;
-const int kAllocations = 1051;
 const int kShowContents = 1053;
 const int kBytes = 1070, kStrings = 1071, kNote = 1072, kFindText = 1073, kFind = 1074, kGotoText = 1076,
           kGoto = 1077, kCount = 1081;
 const ULONGLONG kBase = 0x20500000;
 
-// Tab until the control has the focus, then the keys: the clipboard's text
-// ("<none>" when the focus never came).
-std::string CopyFrom(HWND dialog, int id, bool all) {
-    for (int i = 0; i < 16 && Focused(dialog) != GetDlgItem(dialog, id); ++i) Keystroke(VK_TAB, 0, 60);
-    if (Focused(dialog) != GetDlgItem(dialog, id)) return "<none>";
-    ClearClipboard();
-    if (all) Keystroke('A', VK_CONTROL);
-    Keystroke('C', VK_CONTROL);
-    return WaitClipboardText(10000);
-}
-
 // Opens "内存用途", selects the allocation at `base` with the keyboard and
 // presses 查看内容 (at `*pressed`): the "内存内容" window, or null.
 HWND OpenContents(HWND dialog, ULONGLONG base, HWND* uses, DWORD* pressed) {
-    Press(GetDlgItem(dialog, kShowUses));
-    *uses = WaitDialog(L"内存用途", 60000);
-    for (DWORD start = Now(); *uses && GetForegroundWindow() != *uses && Now() - start < 5000;) Sleep(20);
+    *uses = OpenUses(dialog);
     if (!*uses) return nullptr;
-    std::string rows = CopyFrom(*uses, kAllocations, false);
+    std::string rows = CopyList(*uses, kAllocations, false);
     size_t at = rows.find("\r\n" + Hex(base) + "\t");
     if (at == std::string::npos) return nullptr;
     int index = 0;
@@ -71,6 +57,25 @@ std::string SettledNote(HWND contents, DWORD timeout) {
         note = FieldText(contents, kNote);
     }
     return note;
+}
+
+// Types `text` into the find box and presses 查找: the settled note.
+std::string Find(HWND contents, const wchar_t* text) {
+    SetText(GetDlgItem(contents, kFindText), text);
+    Press(GetDlgItem(contents, kFind));
+    return SettledNote(contents, 10000);
+}
+
+// Types `address` into the 转到 box and presses 转到.
+void Goto(HWND contents, const wchar_t* address) {
+    SetText(GetDlgItem(contents, kGotoText), address);
+    Press(GetDlgItem(contents, kGoto));
+    Sleep(200);
+}
+
+// Whether the bytes list's selected line is the one of `address`.
+bool Selects(HWND contents, ULONGLONG address) {
+    return CopyList(contents, kBytes, false).find("\r\n" + Hex(address) + "\t") != std::string::npos;
 }
 
 // The lines the bytes list shows, from the target's own memory: its two
@@ -111,39 +116,28 @@ void CheckContents(HWND dialog, const Target& known) {
     SettledNote(contents, 10000);
     Screenshot("contents");
 
-    CheckEq(ExpectedBytes(known.process), CopyFrom(contents, kBytes, true),
+    CheckEq(ExpectedBytes(known.process), CopyList(contents, kBytes, true),
             "contents: every line of the bytes list, as the target holds them, its guard page as ??");
-    std::string strings = CopyFrom(contents, kStrings, true);
+    std::string strings = CopyList(contents, kStrings, true);
     for (const char* row : {"0x20500010\tASCII\t17\tMorvane e2e bytes\r\n", "0x20500100\tUTF-16\t6\t内存内容测试\r\n",
                             "0x20500ff8\tASCII\t15\tCrossPageString\r\n"})
         Check(strings.find(row) != std::string::npos, "contents: the strings list holds a known string", Escape(row),
               Escape(strings.substr(0, 400)));
 
-    SetText(GetDlgItem(contents, kFindText), L"CrossPage");
-    Press(GetDlgItem(contents, kFind));
-    SettledNote(contents, 10000);
-    std::string line = "\r\n" + Hex(kBase + 0xFF0) + "\t";
-    Check(CopyFrom(contents, kBytes, false).find(line) != std::string::npos, "contents: 查找 selects the line of the text",
-          Escape(line));
+    Find(contents, L"CrossPage");
+    Check(Selects(contents, kBase + 0xFF0), "contents: 查找 selects the line of the text", Hex(kBase + 0xFF0));
     Keystroke(VK_F3);
     SettledNote(contents, 10000);
-    Check(CopyFrom(contents, kBytes, false).find(line) != std::string::npos,
-          "contents: F3 wraps to the start and finds the one match again", Escape(line));
-    SetText(GetDlgItem(contents, kFindText), L"NoSuchText");
-    Press(GetDlgItem(contents, kFind));
-    start = Now();
-    while (SettledNote(contents, 10000) != "未找到" && Now() - start < 10000) Sleep(50);
+    Check(Selects(contents, kBase + 0xFF0), "contents: F3 wraps to the start and finds the one match again",
+          Hex(kBase + 0xFF0));
+    // The note may still show the last find's outcome when first read.
+    Find(contents, L"NoSuchText");
+    DWORD asked = Now();
+    while (SettledNote(contents, 10000) != "未找到" && Now() - asked < 10000) Sleep(50);
     CheckEq("未找到", SettledNote(contents, 10000), "contents: a text that is not there");
-
-    SetText(GetDlgItem(contents, kGotoText), L"0x20501004");
-    Press(GetDlgItem(contents, kGoto));
-    Sleep(200);
-    line = "\r\n" + Hex(kBase + 0x1000) + "\t";
-    Check(CopyFrom(contents, kBytes, false).find(line) != std::string::npos, "contents: 转到 selects the address's line",
-          Escape(line));
-    SetText(GetDlgItem(contents, kGotoText), L"0x10");
-    Press(GetDlgItem(contents, kGoto));
-    Sleep(200);
+    Goto(contents, L"0x20501004");
+    Check(Selects(contents, kBase + 0x1000), "contents: 转到 selects the address's line", Hex(kBase + 0x1000));
+    Goto(contents, L"0x10");
     CheckEq("地址不在此分配内", FieldText(contents, kNote), "contents: 转到 an address outside the allocation");
 
     MEMORY_BASIC_INFORMATION page = {};

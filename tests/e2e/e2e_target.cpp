@@ -66,7 +66,8 @@ void Fail(const char* what) {
     if (report) fprintf(report, "error %s %lu\n", what, GetLastError());
 }
 
-bool Place(const KnownRegion& r) {
+// Reserves and commits `r`, written into REPORT when `reported`.
+bool Place(const KnownRegion& r, bool reported = true) {
     void* base = VirtualAlloc(reinterpret_cast<void*>(r.base), r.reserve, MEM_RESERVE, r.protect);
     if (base != reinterpret_cast<void*>(r.base)) {
         Fail("fixed reserve");
@@ -76,8 +77,9 @@ bool Place(const KnownRegion& r) {
         Fail("commit");
         return false;
     }
-    fprintf(report, "region 0x%llx 0x%llx 0x%llx 0x%lx\n", (unsigned long long)r.base,
-            (unsigned long long)r.reserve, (unsigned long long)r.commit, r.protect);
+    if (reported)
+        fprintf(report, "region 0x%llx 0x%llx 0x%llx 0x%lx\n", (unsigned long long)r.base,
+                (unsigned long long)r.reserve, (unsigned long long)r.commit, r.protect);
     return true;
 }
 
@@ -125,20 +127,14 @@ bool StartWaitingThread() {
 // strings in its first two pages, a guard page after them, the rest
 // reserved.
 bool MakeContents() {
-    BYTE* p = static_cast<BYTE*>(VirtualAlloc(reinterpret_cast<void*>(0x20500000), 0x10000, MEM_RESERVE, PAGE_READWRITE));
+    BYTE* p = reinterpret_cast<BYTE*>(0x20500000);
     DWORD old;
-    if (p != reinterpret_cast<BYTE*>(0x20500000) || !VirtualAlloc(p, 0x3000, MEM_COMMIT, PAGE_READWRITE)) {
-        Fail("contents allocation");
-        return false;
-    }
+    if (!Place({0x20500000, 0x10000, 0x3000, PAGE_READWRITE}, false)) return false;
     memcpy(p + 0x10, "Morvane e2e bytes", 17);
     memcpy(p + 0x100, L"内存内容测试", 12);
     memcpy(p + 0xFF8, "CrossPageString", 15);
     for (int i = 0; i < 256; ++i) p[0x1800 + i] = static_cast<BYTE>(i);
-    if (!VirtualProtect(p + 0x2000, 0x1000, PAGE_READWRITE | PAGE_GUARD, &old)) {
-        Fail("guard page");
-        return false;
-    }
+    if (!VirtualProtect(p + 0x2000, 0x1000, PAGE_READWRITE | PAGE_GUARD, &old)) return Fail("guard page"), false;
     return true;
 }
 
@@ -189,9 +185,7 @@ DWORD WINAPI MakeChanges(LPVOID signal) {
 
 bool PrepareChanges() {
     for (const KnownRegion& r : kChanging)
-        if (!VirtualAlloc(reinterpret_cast<void*>(r.base), r.reserve, MEM_RESERVE, r.protect) ||
-            !VirtualAlloc(reinterpret_cast<void*>(r.base), r.commit, MEM_COMMIT, r.protect))
-            return Fail("changing allocations"), false;
+        if (!Place(r, false)) return false;
     HANDLE thread = CreateThread(nullptr, 0, MakeChanges, NamedEvent(L"morvane-e2e-change-"), 0, nullptr);
     if (!thread) return Fail("change thread"), false;
     CloseHandle(thread);

@@ -26,13 +26,20 @@ const int kShowUses = 1032;
 
 }  // namespace
 
-std::vector<Row> CopyRows(HWND uses, int id) {
-    for (int i = 0; i < 10 && Focused(uses) != GetDlgItem(uses, id); ++i) Keystroke(VK_TAB, 0, 100);
-    if (!Check(Focused(uses) == GetDlgItem(uses, id), "uses: Tab reaches list " + std::to_string(id))) return {};
+std::string CopyList(HWND window, int id, bool all) {
+    for (int i = 0; i < 16 && Focused(window) != GetDlgItem(window, id); ++i) Keystroke(VK_TAB, 0, 80);
+    if (Focused(window) != GetDlgItem(window, id)) return "<none>";
     ClearClipboard();
+    if (all) Keystroke('A', VK_CONTROL);
     Keystroke('C', VK_CONTROL);
+    return WaitClipboardText(10000);
+}
+
+std::vector<Row> CopyRows(HWND uses, int id) {
+    std::string text = CopyList(uses, id, false);
+    if (!Check(text != "<none>", "uses: Tab reaches list " + std::to_string(id))) return {};
     std::vector<Row> rows(1, Row(1));
-    for (char c : WaitClipboardText(10000)) {
+    for (char c : text) {
         if (c == '\t') rows.back().emplace_back();
         else if (c == '\r') rows.emplace_back(1);
         else if (c != '\n') rows.back().back() += c;

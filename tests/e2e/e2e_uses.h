@@ -9,8 +9,10 @@ using Row = std::vector<std::string>;
 
 // Presses 查看内存用途 in the process dialog; the window once it is in front.
 HWND OpenUses(HWND dialog);
-// Tab until the list has the focus, then Ctrl+C: the clipboard's text as
-// rows of tab-separated cells (none when the focus never came).
+// Tab until list `id` has the focus, then Ctrl+A when `all` and Ctrl+C:
+// the clipboard's text ("<none>" when the focus never came).
+std::string CopyList(HWND window, int id, bool all);
+// CopyList's text as rows of tab-separated cells (none without the focus).
 std::vector<Row> CopyRows(HWND uses, int id);
 // "1,024 KB", as the window writes sizes.
 std::string Kilobytes(ULONGLONG bytes);

@@ -53,6 +53,12 @@ struct HandView {
 };
 using Bases = std::vector<ULONGLONG>;
 
+std::string Cell(const UsesView& view, UsesList list, size_t item, int column) {
+    WCHAR cell[USES_CELL_UNITS];
+    UsesCellText(view, list, item, column, cell, USES_CELL_UNITS);
+    return fake::Utf8(cell);
+}
+
 TEST(UsesView, CopiesTheColumnNamesThenTwoRowsTabSeparated) {
     HandView h({Alloc(0x140000000ull, 0x2000, MEM_IMAGE, USE_IMAGE), Alloc(0x140002000ull, 0x100000, 0, USE_FREE)},
                "C:\\t\\e2e_target.exe");
@@ -88,11 +94,7 @@ TEST(UsesView, SortsNumbersAsNumbersAgainReversesAndFiltersBySummaryRow) {
     h.all[3].committed = 0x1000;
     SumUses(h.all.data(), h.all.size(), h.view.table.sums);
     std::string cells;
-    for (int column = 1; column <= 3; ++column) {
-        WCHAR cell[USES_CELL_UNITS];
-        UsesCellText(h.view, USES_SUMMARY, USE_HEAP, column, cell, USES_CELL_UNITS);
-        cells += fake::Utf8(cell) + "|";
-    }
+    for (int column = 1; column <= 3; ++column) cells += Cell(h.view, USES_SUMMARY, USE_HEAP, column) + "|";
     EXPECT_EQ("16 KB|4 KB|12 KB|", cells);
 }
 
@@ -146,15 +148,11 @@ TEST(UsesCompare, GivesEachAllocationItsStateAndChange) {
         UseTable now = Reading(c.now, c.detailNow);
         ASSERT_TRUE(TakeUsesReading(&view, &now, c.anotherProcess));
         std::vector<std::string> rows;
-        WCHAR status[USES_CELL_UNITS], change[USES_CELL_UNITS];
-        for (size_t item = 0; item < UsesItemCount(view); ++item) {
-            UsesCellText(view, USES_ALLOCATIONS, item, ALLOC_STATUS, status, USES_CELL_UNITS);
-            UsesCellText(view, USES_ALLOCATIONS, item, ALLOC_CHANGE, change, USES_CELL_UNITS);
-            rows.push_back(fake::Utf8(status) + " " + fake::Utf8(change));
-        }
+        for (size_t item = 0; item < UsesItemCount(view); ++item)
+            rows.push_back(Cell(view, USES_ALLOCATIONS, item, ALLOC_STATUS) + " " +
+                           Cell(view, USES_ALLOCATIONS, item, ALLOC_CHANGE));
         EXPECT_EQ(c.rows, rows);
-        UsesCellText(view, USES_SUMMARY, USE_TOTAL_ROW, SUMMARY_CHANGE, change, USES_CELL_UNITS);
-        EXPECT_EQ(c.total, fake::Utf8(change));
+        EXPECT_EQ(c.total, Cell(view, USES_SUMMARY, USE_TOTAL_ROW, SUMMARY_CHANGE));
         FreeUsesView(&view);
     }
 }

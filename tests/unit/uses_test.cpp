@@ -62,6 +62,7 @@ protected:
         EXPECT_EQ(0, fake::OpenKernelHandles());
     }
     void Build() { ASSERT_TRUE(BuildUseTable(kPid, walked, kRegions.data(), kRegions.size(), &table)); }
+    template <class T> void Put(ULONG_PTR at, const T& value) { fake::WriteMemory(kPid, at, &value, sizeof value); }
 
     UseTable table = {};
     ULONGLONG walked = 0;  // the creation time of the process walked
@@ -175,8 +176,7 @@ TEST_F(UsesTest, ReadsLongHeapListsAndTheStartOfImpossibleOnes) {
         fake::Reset();
         walked = fake::AddProcess(kPid).created;
         fake::ReadingOf(kPid).peb = 0x00810000;
-        REMOTE_PEB64 peb = {{}, 0x00820000, {}, c.count, c.count, 0x00810800};
-        fake::WriteMemory(kPid, 0x00810000, &peb, sizeof peb);
+        Put(0x00810000, REMOTE_PEB64{{}, 0x00820000, {}, c.count, c.count, 0x00810800});
         std::vector<ULONGLONG> heaps(c.written, 0x00820000);
         heaps[c.other] = 0x00920000;
         fake::WriteMemory(kPid, 0x00810800, heaps.data(), heaps.size() * sizeof(ULONGLONG));
@@ -195,16 +195,13 @@ TEST_F(UsesTest, ReadsBothHalvesOfAWow64Process) {
     walked = process.created;
     fake::ProcessReading& p = fake::ReadingOf(kPid);
     p.threads.push_back({kThread, 0x00800000});
-    REMOTE_TIB64 tib64 = {0, 0x00800000, 0x007FD000, 0, 0, 0, 0x00800000};
-    fake::WriteMemory(kPid, 0x00800000, &tib64, sizeof tib64);
-    REMOTE_TIB32 tib32 = {0, 0x00934000, 0x00933000, 0, 0, 0, 0x00800000 + WOW64_TEB32_OFFSET};
-    fake::WriteMemory(kPid, 0x00800000 + WOW64_TEB32_OFFSET, &tib32, sizeof tib32);
+    Put(0x00800000, REMOTE_TIB64{0, 0x00800000, 0x007FD000, 0, 0, 0, 0x00800000});
+    const ULONG_PTR teb32 = 0x00800000 + WOW64_TEB32_OFFSET;
+    Put(teb32, REMOTE_TIB32{0, 0x00934000, 0x00933000, 0, 0, 0, teb32});
     p.peb = 0x00810000;
     p.peb32 = 0x00810800;
-    REMOTE_PEB64 peb64 = {{}, 0x00820000, {}, 0, 0, 0};
-    REMOTE_PEB32 peb32 = {{}, 0x00920000, {}, 0, 0, 0};
-    fake::WriteMemory(kPid, p.peb, &peb64, sizeof peb64);
-    fake::WriteMemory(kPid, p.peb32, &peb32, sizeof peb32);
+    Put(p.peb, REMOTE_PEB64{{}, 0x00820000, {}, 0, 0, 0});
+    Put(p.peb32, REMOTE_PEB32{{}, 0x00920000, {}, 0, 0, 0});
 
     Build();
 
