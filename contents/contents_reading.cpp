@@ -26,11 +26,13 @@ size_t ReadContentsPiece(HANDLE process, ULONGLONG address, ULONGLONG limit, BYT
                        sizeof region) != sizeof region)
         return piece;
     ULONGLONG regionEnd = reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize;
+    // The piece never runs past the region the query answered for: the next
+    // region may be a guard page.
     if (regionEnd > address) {
         ULONGLONG run = regionEnd - address;
         if (run > left) run = left;
         if (run > capacity) run = capacity;
-        if (run > piece) piece = static_cast<size_t>(run);
+        piece = static_cast<size_t>(run);
     }
     if (!PageMayBeRead(region.State, region.Protect)) return piece;
     SIZE_T read = 0;
@@ -40,7 +42,7 @@ size_t ReadContentsPiece(HANDLE process, ULONGLONG address, ULONGLONG limit, BYT
         return piece;
     }
     // The run failed as a whole: this page alone, the rest at the next call.
-    piece = left < CONTENTS_PAGE ? static_cast<size_t>(left) : CONTENTS_PAGE;
+    if (piece > CONTENTS_PAGE) piece = CONTENTS_PAGE;
     *readable = ReadProcessMemory(process, from, buffer, piece, &read) && read == piece;
     return piece;
 }
