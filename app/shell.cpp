@@ -20,3 +20,15 @@ void Notice(HWND owner, LPCWSTR text, UINT icon) { MessageBoxW(owner, text, L"Êè
 void LineListClear(HWND list) { SendMessageW(list, LB_RESETCONTENT, 0, 0); }
 
 void LineListAppend(HWND list, LPCWSTR line) { SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line)); }
+
+int DialogUnitsAcross(HWND dialog, int units) {
+    RECT r = {0, 0, units, 0};
+    MapDialogRect(dialog, &r);
+    return r.right;
+}
+
+int DialogUnitsDown(HWND dialog, int units) {
+    RECT r = {0, 0, 0, units};
+    MapDialogRect(dialog, &r);
+    return r.bottom;
+}

@@ -16,6 +16,10 @@ INT_PTR CALLBACK MainWindow(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam)
 // Sets the dialog's big icon to icon 138 and moves it, unsized, to the
 // centre of the primary screen, at the top of the Z order, shown.
 void CenterOnScreen(HWND dialog);
+// A width or height in the dialog's units, in pixels (the resizable
+// dialogs lay their controls out again at each size).
+int DialogUnitsAcross(HWND dialog, int units);
+int DialogUnitsDown(HWND dialog, int units);
 
 // The platform's message box with the caption "提示" and an OK button,
 // owned by `owner`; `icon` is MB_ICONERROR or MB_ICONINFORMATION. Blocks

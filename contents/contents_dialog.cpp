@@ -88,12 +88,6 @@ ContentsWindow Contents;
 
 HWND ListWindow(ContentsList list) { return list == BYTES_LIST ? Contents.bytes : Contents.strings; }
 
-int DialogUnits(HWND dialog, int across, int down, BOOL wantDown) {
-    RECT r = {0, 0, across, down};
-    MapDialogRect(dialog, &r);
-    return wantDown ? r.bottom : r.right;
-}
-
 void SetNote(LPCWSTR text) {
     wcscpy_s(Contents.note, NOTE_UNITS, text);
     SetDlgItemTextW(Contents.dialog, IDC_CONTENTS_NOTE, text);
@@ -567,7 +561,7 @@ void SetUpList(HWND dialog, ContentsList list) {
         LVCOLUMNW column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = list == STRINGS_LIST && c == 2 ? LVCFMT_RIGHT : LVCFMT_LEFT;
-        column.cx = DialogUnits(dialog, list == BYTES_LIST ? BytesWidths[c] : StringsWidths[c], 0, FALSE);
+        column.cx = DialogUnitsAcross(dialog, list == BYTES_LIST ? BytesWidths[c] : StringsWidths[c]);
         column.pszText = const_cast<LPWSTR>(list == BYTES_LIST ? BytesColumns[c] : StringsColumns[c]);
         column.iSubItem = c;
         SendMessageW(window, LVM_INSERTCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
@@ -581,15 +575,15 @@ void LayOut(HWND dialog) {
     RECT client;
     if (!GetClientRect(dialog, &client)) return;
     int width = client.right, height = client.bottom;
-    int top = DialogUnits(dialog, 0, 36, TRUE);
-    int band = DialogUnits(dialog, 0, 14, TRUE);
-    int gap = DialogUnits(dialog, 4, 0, FALSE);
+    int top = DialogUnitsDown(dialog, 36);
+    int band = DialogUnitsDown(dialog, 14);
+    int gap = DialogUnitsAcross(dialog, 4);
     int split = width * 3 / 5;
     int rest = height - band - top > 0 ? height - band - top : 0;
     MoveWindow(Contents.bytes, 0, top, split, rest, TRUE);
     MoveWindow(Contents.strings, split + gap, top, width - split - gap > 0 ? width - split - gap : 0, rest, TRUE);
-    MoveWindow(GetDlgItem(dialog, IDC_CONTENTS_NOTE), gap, height - band + DialogUnits(dialog, 0, 3, TRUE),
-               width - 2 * gap > 0 ? width - 2 * gap : 0, DialogUnits(dialog, 0, 9, TRUE), TRUE);
+    MoveWindow(GetDlgItem(dialog, IDC_CONTENTS_NOTE), gap, height - band + DialogUnitsDown(dialog, 3),
+               width - 2 * gap > 0 ? width - 2 * gap : 0, DialogUnitsDown(dialog, 9), TRUE);
 }
 
 INT_PTR Contents_OnInitDialog(HWND dialog) {

@@ -90,18 +90,6 @@ UsesWindow Uses;
 
 HWND ListWindow(UsesList list) { return list == USES_SUMMARY ? Uses.summary : Uses.allocations; }
 
-int DialogUnitsAcross(HWND dialog, int units) {
-    RECT r = {0, 0, units, 0};
-    MapDialogRect(dialog, &r);
-    return r.right;
-}
-
-int DialogUnitsDown(HWND dialog, int units) {
-    RECT r = {0, 0, 0, units};
-    MapDialogRect(dialog, &r);
-    return r.bottom;
-}
-
 // Whether a notification comes from one of this dialog's lists: it was not
 // sent by another thread (the lists notify from this one, and the platform
 // does not carry a WM_NOTIFY's header across programs, so another
